@@ -1,0 +1,39 @@
+// CSerialCom: one serial port, opened exclusively, with a reader thread feeding OnReceive.
+// One implementation per platform: serial_com_win32.cpp, serial_com_posix.cpp.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Results of CSerialCom::Open.
+enum SerialOpenResult : int16_t {
+    SERIAL_OPEN_OK = 1,
+    SERIAL_OPEN_DEVICE_FAILED = -1,    // the device could not be opened
+    SERIAL_OPEN_TIMEOUTS_FAILED = -2,  // the time-outs were refused
+    SERIAL_OPEN_LINE_FAILED = -3,      // the line settings were refused
+    SERIAL_OPEN_THREAD_FAILED = -4,    // the reader thread could not be started
+};
+
+class CSerialCom {
+public:
+    CSerialCom();
+    virtual ~CSerialCom();
+
+    // Called on the reader thread with 1 to 1024 bytes; the buffer is reused after return.
+    virtual void OnReceive(const uint8_t *bytes, uint32_t count);
+
+    int16_t Open(const char *portName, int16_t baud);
+    int Close();  // 1 when an open port was closed, 0 when none was open
+    uint32_t Write(const uint8_t *bytes, uint32_t count);  // bytes written; 0 when closed
+    bool IsOpen() const;
+
+    CSerialCom(const CSerialCom &) = delete;
+    CSerialCom &operator=(const CSerialCom &) = delete;
+
+private:
+    struct Reader;  // per-open state owned by the reader thread of that open
+
+    void *m_hThread = nullptr;
+    std::atomic<int> m_stop{0};
+    std::atomic<intptr_t> m_hPort{-1};  // INVALID_HANDLE_VALUE / -1 while closed
+    Reader *m_reader = nullptr;
+};

@@ -1,0 +1,332 @@
+// The dialog-control seam over in-memory controls that behave like the Win32 ones the pages use.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/support/fakes.h"
+
+namespace fake {
+
+void Page::Add(int id, Kind kind, const std::string &text)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    Control c;
+    c.kind = kind;
+    c.text = text;
+    controls[id] = c;
+}
+
+Control &Page::At(int id)
+{
+    auto it = controls.find(id);
+    if (it == controls.end()) {
+        std::fprintf(stderr, "fake page: no control %d\n", id);
+        std::abort();
+    }
+    return it->second;
+}
+
+std::string Page::Text(int id)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    Control &c = At(id);
+    if (c.kind == Kind::Combo)
+        return c.sel >= 0 ? c.items[c.sel] : std::string();
+    return c.text;
+}
+
+std::vector<std::string> Page::LogLines(int id)
+{
+    const std::string text = Text(id);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
+        lines.push_back(text.substr(start, pos - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));  // an unfinished last line
+    return lines;
+}
+
+std::vector<int> Page::TakePosted()
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    std::vector<int> out;
+    out.swap(posted);
+    return out;
+}
+
+Page *FromHandle(WindowHandle h) { return reinterpret_cast<Page *>(h); }
+
+void AddCommsControls(Page &page)
+{
+    page.Add(1094, Kind::Button, "Write to CommsLog.txt");
+    page.Add(1095, Kind::Button, "Show Polls/ACKs");
+    page.Add(1016, Kind::MultiEdit);
+    page.Add(1012, Kind::Combo);
+    page.Add(1013, Kind::Combo);
+    page.Add(1021, Kind::Button, "Find Slaves");
+    page.Add(1020, Kind::Edit);
+    page.Add(1004, Kind::Static, "0/0");
+}
+
+void AddConfigControls(Page &page)
+{
+    for (int id : {1035, 1036, 1039, 1038, 1012, 1013, 1040, 1041, 1007, 1008})
+        page.Add(id, Kind::Edit);
+    for (int id : {1026, 1028, 1025})
+        page.Add(id, Kind::Combo);
+    for (int id : {1019, 1015, 1031, 1033, 1034, 1021, 1037, 1027, 1017})
+        page.Add(id, Kind::Button);
+    for (int id : {1018, 1016, 1010, 1006, 1005})
+        page.Add(id, Kind::Button);
+    page.Add(1014, Kind::Static);
+    page.Add(1011, Kind::Static);
+}
+
+namespace {
+
+struct Locked {
+    explicit Locked(WindowHandle h) : page(FromHandle(h)), lock(page->mutex) {}
+    Page *page;
+    std::lock_guard<std::recursive_mutex> lock;
+};
+
+// Line starts of a multi-line edit's text: the text after the last CR LF is a line too.
+std::vector<int> LineStarts(const std::string &text)
+{
+    std::vector<int> starts{0};
+    for (size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2)
+        starts.push_back(static_cast<int>(pos + 2));
+    return starts;
+}
+
+int Clamp(int pos, const std::string &text)
+{
+    const int len = static_cast<int>(text.size());
+    return (pos < 0 || pos > len) ? len : pos;
+}
+
+}  // namespace
+
+}  // namespace fake
+
+using fake::Control;
+using fake::Kind;
+using fake::Locked;
+
+namespace dlg {
+
+void SetText(WindowHandle page, int id, const char *text)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    Control &c = l.page->At(id);
+    if (c.kind == Kind::Combo)
+        return;  // a drop-down list has no text of its own to set
+    c.text = text;
+}
+
+size_t GetText(WindowHandle page, int id, char *buf, size_t size)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        if (size) buf[0] = '\0';
+        return 0;
+    }
+    if (size == 0)
+        return 0;
+    const std::string text = fake::FromHandle(page)->Text(id);
+    const size_t n = std::min(text.size(), size - 1);
+    std::memcpy(buf, text.data(), n);
+    buf[n] = '\0';
+    return n;
+}
+
+void SetUint(WindowHandle page, int id, unsigned value)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    SetText(page, id, text);
+}
+
+// GetDlgItemInt, unsigned, no success flag: leading blanks skipped, digits read up to the first
+// other character; no digit at all, or a value beyond 32 bits, reads as 0.
+unsigned GetUint(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return 0;
+    }
+    const std::string text = fake::FromHandle(page)->Text(id);
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
+        return 0;
+    unsigned long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        if (value > 0xFFFFFFFFull)
+            return 0;
+    }
+    return static_cast<unsigned>(value);
+}
+
+bool IsChecked(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return false;
+    }
+    Locked l(page);
+    return l.page->At(id).checked;
+}
+
+void SetChecked(WindowHandle page, int id, bool checked)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    l.page->At(id).checked = checked;
+}
+
+void Enable(WindowHandle page, int id, bool enabled)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    l.page->At(id).enabled = enabled;
+}
+
+void ComboAdd(WindowHandle page, int id, const char *text)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    l.page->At(id).items.push_back(text);
+}
+
+void ComboSetSel(WindowHandle page, int id, int index)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    Control &c = l.page->At(id);
+    c.sel = (index >= 0 && index < static_cast<int>(c.items.size())) ? index : -1;
+}
+
+int ComboGetSel(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return -1;
+    }
+    Locked l(page);
+    return l.page->At(id).sel;
+}
+
+int ComboSelectPrefix(WindowHandle page, int id, const char *prefix)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return -1;
+    }
+    Locked l(page);
+    Control &c = l.page->At(id);
+    const size_t n = std::strlen(prefix);
+    for (size_t i = 0; i < c.items.size(); ++i) {
+        const std::string &item = c.items[i];
+        if (item.size() < n)
+            continue;
+        bool match = true;
+        for (size_t k = 0; k < n && match; ++k)
+            match = std::tolower(static_cast<unsigned char>(item[k])) ==
+                    std::tolower(static_cast<unsigned char>(prefix[k]));
+        if (match) {
+            c.sel = static_cast<int>(i);
+            return c.sel;
+        }
+    }
+    return -1;
+}
+
+int EditLineCount(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return 0;
+    }
+    Locked l(page);
+    return static_cast<int>(fake::LineStarts(l.page->At(id).text).size());
+}
+
+int EditLineIndex(WindowHandle page, int id, int line)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return -1;
+    }
+    Locked l(page);
+    const std::vector<int> starts = fake::LineStarts(l.page->At(id).text);
+    return (line >= 0 && line < static_cast<int>(starts.size())) ? starts[line] : -1;
+}
+
+void EditSetSel(WindowHandle page, int id, int start, int end)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    Control &c = l.page->At(id);
+    c.selStart = fake::Clamp(start, c.text);
+    c.selEnd = fake::Clamp(end, c.text);
+    if (c.selStart > c.selEnd)
+        std::swap(c.selStart, c.selEnd);
+}
+
+void EditClear(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    Control &c = l.page->At(id);
+    c.text.erase(c.selStart, c.selEnd - c.selStart);
+    c.selEnd = c.selStart;
+}
+
+void EditReplaceSel(WindowHandle page, int id, const char *text)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    Control &c = l.page->At(id);
+    c.text.replace(c.selStart, c.selEnd - c.selStart, text);
+    c.selStart += static_cast<int>(std::strlen(text));
+    c.selEnd = c.selStart;
+}
+
+void EditScrollCaret(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    ++l.page->At(id).scrollCarets;
+}
+
+void PostCommand(WindowHandle page, int id)
+{
+    if (!page) {  // no page window yet: the real calls fail quietly too
+        return;
+    }
+    Locked l(page);
+    l.page->posted.push_back(id);
+}
+
+}  // namespace dlg

@@ -1,0 +1,85 @@
+// In-memory stand-ins for the platform seams: dialog controls with the real controls' semantics,
+// the clock, locale texts, message boxes, a recording serial port and the configuration hand-off.
+// Test programs and fuzzers link these instead of the Win32 or POSIX side.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/dialog.h"
+#include "platform/system.h"
+
+namespace fake {
+
+enum class Kind { Static, Edit, Button, Combo, MultiEdit };
+
+struct Control {
+    Kind kind = Kind::Static;
+    std::string text;                 // static/edit/button text; the multi-line edit's whole text
+    bool checked = false;
+    bool enabled = true;
+    std::vector<std::string> items;   // combo items
+    int sel = -1;                     // combo selection
+    int selStart = 0, selEnd = 0;     // edit selection
+    int scrollCarets = 0;             // EM_SCROLLCARET count
+};
+
+// A page: controls by id, and the commands posted to it. Every access goes through the
+// page's mutex, because the receive path reaches the page from the reader thread.
+class Page {
+public:
+    void Add(int id, Kind kind, const std::string &text = "");
+    Control &At(int id);  // the control (aborts the test on an unknown id)
+    std::string Text(int id);
+    std::vector<std::string> LogLines(int id);  // multi-line edit text split at CR LF
+    std::vector<int> TakePosted();               // commands posted so far, then cleared
+    WindowHandle handle() { return reinterpret_cast<WindowHandle>(this); }
+
+    std::recursive_mutex mutex;
+    std::map<int, Control> controls;
+    std::vector<int> posted;
+};
+
+Page *FromHandle(WindowHandle h);
+
+// Pages laid out like the real templates (ids and kinds).
+void AddCommsControls(Page &page);
+void AddConfigControls(Page &page);
+
+// The clock and locale texts.
+void SetTick(uint32_t tick);
+void AdvanceTick(uint32_t ms);
+void SetTimeText(const std::string &text);  // default "10:54:31"
+void SetDateText(const std::string &text);  // default "15/12/2011"
+
+// Message boxes shown, in order.
+struct Message {
+    WindowHandle owner;
+    std::string text;
+    sys::MessageIcon icon;
+};
+std::vector<Message> TakeMessages();
+// Runs while a message box is "open" (tests use it to act during a modal box).
+void OnMessage(std::function<void(const Message &)> hook);
+
+// Recording serial port: what CSerialCom::Write was given, and how Open behaves.
+struct SerialState {
+    std::vector<std::vector<uint8_t>> writes;  // one entry per Write call
+    std::vector<std::string> opens;            // "name@baud" per Open call
+    int16_t openResult = 1;                    // what the next Open returns
+    bool failWrites = false;                   // Write reports 0 bytes
+    int closes = 0;                            // Close calls that closed an open port
+};
+SerialState &Serial();  // take Serial().mutex() for cross-thread use
+std::mutex &SerialMutex();
+
+// Configuration frames handed to CConfigDlg::OnConfigFrame (when the fake hand-off is linked).
+std::vector<std::vector<uint8_t>> TakeConfigFrames();
+
+// Puts the clock, locale texts and message boxes back to their initial state.
+void ResetAll();
+
+}  // namespace fake
