@@ -16,6 +16,9 @@ public:
     // The receive decoder: assembles, checks and reports frames byte by byte.
     void OnReceive(const uint8_t *bytes, uint32_t count) override;
 
+    // Tells the technician, once, that the port has stopped answering.
+    void OnPortStalled() override;
+
     // Opens the port, or shows what failed; 1 when open, 0 after a failure was shown.
     int OpenPort(const char *portName, int16_t baud);
 

@@ -17,4 +17,10 @@ void DateText(char *buf, size_t size);  // current local date, user's short form
 // Shows a message box with an OK button and waits until it is dismissed.
 void ShowMessage(WindowHandle owner, const char *text, MessageIcon icon);
 
+// Marks the calling thread as the user-interface thread (once, at start-up).
+void InitUiThread();
+// Runs fn(arg) on the user-interface thread and waits for it; runs it directly when called
+// there. The reader thread uses it so that it never races the user-interface thread.
+void RunOnUiThread(void (*fn)(void *), void *arg);
+
 }  // namespace sys

@@ -20,6 +20,9 @@ public:
 
     // Called on the reader thread with 1 to 1024 bytes; the buffer is reused after return.
     virtual void OnReceive(const uint8_t *bytes, uint32_t count);
+    // Called on the reader thread once when the device stops answering (waits and reads keep
+    // failing, as when a USB adapter is unplugged); called again only after it recovered.
+    virtual void OnPortStalled();
 
     int16_t Open(const char *portName, int16_t baud);
     int Close();  // 1 when an open port was closed, 0 when none was open

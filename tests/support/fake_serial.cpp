@@ -26,6 +26,8 @@ CSerialCom::~CSerialCom() { Close(); }
 
 void CSerialCom::OnReceive(const uint8_t *, uint32_t) {}
 
+void CSerialCom::OnPortStalled() {}
+
 int16_t CSerialCom::Open(const char *portName, int16_t baud)
 {
     Close();

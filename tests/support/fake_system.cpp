@@ -56,6 +56,16 @@ void ShowMessage(WindowHandle owner, const char *text, MessageIcon icon)
         hook(m);
 }
 
+void InitUiThread() {}
+
+// Tests have no window system: run the call at once, one caller at a time.
+void RunOnUiThread(void (*fn)(void *), void *arg)
+{
+    static std::recursive_mutex ui;
+    std::lock_guard<std::recursive_mutex> lock(ui);
+    fn(arg);
+}
+
 }  // namespace sys
 
 namespace fake {
