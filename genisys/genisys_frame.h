@@ -3,7 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// Flags of CGenisysProtocol::SendFrame.
+enum SendFlags {
+    SEND_CRC = 1,     // compute and append the CRC-16
+    SEND_CONFIG = 2,  // configuration frame: CRC XOR the marker, configuration log texts
+    SEND_NOLOG = 4,   // write no log line
+};
+
 namespace genisys {
+
+using ::SEND_CONFIG;
+using ::SEND_CRC;
+using ::SEND_NOLOG;
 
 constexpr uint8_t kEscape = 0xF0;      // prefix of an escaped byte; value - 0xF0 follows
 constexpr uint8_t kTerminator = 0xF6;  // ends every frame, never escaped
@@ -21,13 +32,6 @@ enum Header : uint8_t {
     kHdrControl = 0xFC,         // also the configuration write request
     kHdrRecall = 0xFD,
     kHdrCommit = 0xFE,          // configuration commit & reset request
-};
-
-// Flags of CGenisysProtocol::SendFrame.
-enum SendFlags {
-    SEND_CRC = 1,
-    SEND_CONFIG = 2,
-    SEND_NOLOG = 4,
 };
 
 // A byte above 0xF0 other than the terminator starts a frame at a receiver.
