@@ -307,6 +307,8 @@ void EditReplaceSel(WindowHandle page, int id, const char *text)
     Locked l(page);
     Control &c = l.page->At(id);
     c.text.replace(c.selStart, c.selEnd - c.selStart, text);
+    if (l.page->journal)
+        l.page->appended.push_back(text);
     c.selStart += static_cast<int>(std::strlen(text));
     c.selEnd = c.selStart;
 }

@@ -41,6 +41,10 @@ public:
     std::recursive_mutex mutex;
     std::map<int, Control> controls;
     std::vector<int> posted;
+    // While journal is on, every text put in a multi-line edit (EM_REPLACESEL), oldest first,
+    // untouched by the log's trim: long runs can be compared line by line.
+    bool journal = false;
+    std::vector<std::string> appended;
 };
 
 Page *FromHandle(WindowHandle h);
