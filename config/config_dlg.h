@@ -7,10 +7,37 @@
 
 class CConfigDlg {
 public:
+    static constexpr int kPathSize = 260;         // file paths, with the terminating zero
+    static constexpr uint32_t kResponseMs = 1000;  // a response is accepted this long after a request
+
+    enum BrowseMode { BROWSE_OPEN = 1, BROWSE_SAVE = 2 };
+
     virtual ~CConfigDlg() {}
 
+    // Page set-up: fills the lists, posts "Default", remembers the page; returns 1.
+    int OnInitPage(WindowHandle page);
+    // A WM_COMMAND: the control id is the low 16 bits of the parameter.
+    void OnCommand(WindowHandle page, uintptr_t command);
+
+    // The record shown on the controls, and the controls taken (clamped) into the record.
+    void RecordToControls(WindowHandle page);
+    void ControlsToRecord(WindowHandle page);
+    // Selects the direct baud list item for a rate code; keeps the selection when none matches.
+    void ShowDirectBaud(WindowHandle page, uint8_t code);
+    // The rate code of the selected direct baud item (12 for none or an unknown rate).
+    uint8_t ReadDirectBaud(WindowHandle page);
+
+    // Runs the open or save file dialog; the chosen path goes into path (kPathSize characters)
+    // and is returned, or null when cancelled, failed or the mode is unknown.
+    // One implementation per platform: the common file dialogs, or scripted answers in tests.
+    char *BrowseConfigFile(WindowHandle owner, char *path, int mode);
+
+    // Sends the write request with the record and opens the response window.
+    void SendConfigWrite();
+
     // Called by the receive decoder, on the reader thread, for every configuration frame
-    // (unescaped, header to final byte; length passed as 8 bits).
+    // (unescaped, header to final byte; length passed as 8 bits). The frame is handled on the
+    // user-interface thread while the reader waits, so the page state has one owner.
     void OnConfigFrame(const uint8_t *frame, uint8_t length);
 
     uint32_t m_requestTick = 0;
@@ -18,4 +45,18 @@ public:
     int m_readPending = 0;
     WindowHandle m_hwndPage = nullptr;
     ConfigRecord m_record = {};
+
+private:
+    void OnDefault(WindowHandle page);
+    void OnToggleId2(WindowHandle page);
+    void OnOpen(WindowHandle page);
+    void OnSave(WindowHandle page);
+    void OnRead(WindowHandle page);
+    void OnWrite(WindowHandle page);
+
+    bool InResponseWindow(uint32_t now) const;
+    void HandleConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
+    void OnReadResponse(const uint8_t *frame, uint32_t arrivalTick);
+    void OnWriteAck(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
+    static void HandOffConfigFrame(void *arrival);
 };

@@ -26,3 +26,47 @@ struct ConfigRecord {
     const uint8_t *bytes() const { return &options; }
 };
 static_assert(sizeof(ConfigRecord) == ConfigRecord::kSize, "the record is 14 bytes, no gaps");
+
+// Bits of ConfigRecord::options.
+enum ConfigOption : uint8_t {
+    OPT_RX_EQUALISE = 1 << 0,   // "Rx audio equalisation"
+    OPT_V22_TX_HIGH = 1 << 1,   // "V.22 Tx high/Rx low"
+    OPT_NRZI = 1 << 2,          // "NRZ I"
+    OPT_NO_CTRL_BYTE = 1 << 3,  // "No CTRL byte"
+    OPT_SEND_32_BITS = 1 << 4,  // "Send 32 bits"
+    OPT_SYNC_CLOCK = 1 << 5,    // "Sync use clock lines"
+    OPT_KEEP_SENDING = 1 << 6,  // "Keep sending (zeros) when comms down"
+    OPT_GE_HARMON = 1 << 7,     // protocol implementation: 0 = "US&S", 1 = "GE/Harmon"
+};
+
+constexpr uint8_t kSecurePolls = 0x01;  // genisysOptions bit 0
+constexpr uint8_t kS2Id2Off = 0x40;     // s2Id2 bit 6: the second S2 ID is not polled
+constexpr uint8_t kS2IdMask = 0x3F;     // s2Id2 bits 0-5
+
+// Units of the VF preamble and postamble, in milliseconds (as the unit counts them).
+constexpr double kVfUnitMs = 6.666666;
+
+namespace config {
+
+// The record a fresh page shows, and "Default" restores.
+ConfigRecord DefaultRecord();
+
+// Direct baud rate codes (byte 11) and the rate texts the list items begin with.
+constexpr uint8_t kDirectBaudFallback = 12;  // 2400: no selection, or a rate not in the table
+// The rate text a code is shown as; codes outside the table show as "9600".
+const char *DirectBaudText(uint8_t code);
+// The code for a rate number read from the list; numbers outside the table give 12.
+uint8_t DirectBaudCode(unsigned long rate);
+
+// The range a byte is kept to when the page is taken into the record.
+struct ByteRange {
+    uint8_t low;
+    uint8_t high;
+};
+// Ranges of every byte as stored from the page (byte 0 is any bit pattern; byte 8 is checked
+// by its parts: see IsStorable).
+extern const ByteRange kStoredRange[ConfigRecord::kSize];
+// True when every byte is one ControlsToRecord could have produced.
+bool IsStorable(const ConfigRecord &r);
+
+}  // namespace config

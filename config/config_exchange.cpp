@@ -1,0 +1,153 @@
+// "Read" and "Write": the configuration exchange with the unit, and the frames it answers with.
+#include <cstdio>
+#include <cstring>
+
+#include "app/globals.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_frame.h"
+#include "platform/system.h"
+#include "res/resource.h"
+
+namespace {
+
+// Every configuration request carries a CRC with the configuration marker and is logged.
+constexpr int kConfigSend = genisys::SEND_CRC | genisys::SEND_CONFIG;
+
+// Configuration read response: header, address, firmware major, minor, mode, the record, CRC,
+// terminator.
+constexpr uint8_t kReadResponseLength = 22;
+constexpr size_t kFirmwareMajor = 2;
+constexpr size_t kFirmwareMinor = 3;
+constexpr size_t kModeByte = 4;
+constexpr size_t kRecordOffset = 5;
+constexpr size_t kDipSwitchByte = kRecordOffset + 1;  // record byte 1 carries the switches
+constexpr size_t kAckAddress = 1;
+
+// Line mode of the daughter board, by bits 0 and 1 of the mode byte.
+const char *const kModeSuffix[4] = {
+    "  =  VF, v.22.",
+    "  =  VF, v.23.",
+    "  =  direct, async.",
+    "  =  direct, sync.",
+};
+
+// A switch bit of 1 means the switch is off.
+const char *SwitchText(uint8_t switches, int bit)
+{
+    return (switches >> bit) & 1 ? "off" : "on";
+}
+
+uint8_t RequestAddress()
+{
+    return static_cast<uint8_t>(theLink.m_slaveToConfig.load() & 0xFF);
+}
+
+struct Arrival {
+    CConfigDlg *page;
+    const uint8_t *frame;
+    uint8_t length;
+    uint32_t tick;
+};
+
+}  // namespace
+
+void CConfigDlg::OnRead(WindowHandle)
+{
+    if (theLink.SendFrame(genisys::kHdrPoll, RequestAddress(), nullptr, 0, kConfigSend))
+        dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sent config read request...");
+    else
+        sys::ShowMessage(g_hwndSheet, "Failed to send read request packet", sys::ICON_ERROR);
+    m_readPending = 1;
+    m_requestTick = sys::TickCount();
+}
+
+void CConfigDlg::OnWrite(WindowHandle)
+{
+    ControlsToRecord(m_hwndPage);
+    RecordToControls(m_hwndPage);  // the page shows exactly what is sent
+    SendConfigWrite();
+}
+
+void CConfigDlg::SendConfigWrite()
+{
+    dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sending write command.");
+    const int sent = theLink.SendFrame(genisys::kHdrControl, RequestAddress(), m_record.bytes(),
+                                       static_cast<int>(ConfigRecord::kSize), kConfigSend);
+    // Otherwise "Sending write command." would stay on the page as if something went out.
+    if (!sent)
+        sys::ShowMessage(g_hwndSheet, "Failed to send write request packet", sys::ICON_ERROR);
+    m_writePending = 1;
+    m_requestTick = sys::TickCount();
+}
+
+bool CConfigDlg::InResponseWindow(uint32_t now) const
+{
+    // Unsigned difference: still right when the tick count has wrapped since the request.
+    return static_cast<uint32_t>(now - m_requestTick) < kResponseMs;
+}
+
+void CConfigDlg::OnConfigFrame(const uint8_t *frame, uint8_t length)
+{
+    // The arrival time is taken here, on the reader thread, so time spent waiting for the
+    // user-interface thread does not count against the response window.
+    Arrival arrival{this, frame, length, sys::TickCount()};
+    sys::RunOnUiThread(&CConfigDlg::HandOffConfigFrame, &arrival);
+}
+
+void CConfigDlg::HandOffConfigFrame(void *arg)
+{
+    const Arrival *a = static_cast<const Arrival *>(arg);
+    a->page->HandleConfigFrame(a->frame, a->length, a->tick);
+}
+
+void CConfigDlg::HandleConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
+{
+    if (frame == nullptr || length == 0)
+        return;
+    switch (frame[0]) {
+    case genisys::kHdrIndication:  // configuration read response
+        if (length == kReadResponseLength)
+            OnReadResponse(frame, arrivalTick);
+        break;
+    case genisys::kHdrAckSlave:  // write acknowledgement
+        OnWriteAck(frame, length, arrivalTick);
+        break;
+    default:
+        break;
+    }
+}
+
+void CConfigDlg::OnReadResponse(const uint8_t *frame, uint32_t arrivalTick)
+{
+    if (!m_readPending || !InResponseWindow(arrivalTick)) {
+        dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Received unexpected configuration read message.");
+        return;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "Read complete. (F/W v%d.%d)", frame[kFirmwareMajor],
+                  frame[kFirmwareMinor]);
+    dlg::SetText(m_hwndPage, IDC_CFG_STATUS, text);
+
+    const uint8_t switches = frame[kDipSwitchByte];
+    std::snprintf(text, sizeof text, "Dip Switch: 1 %s, 2 %s, 3 %s, 4 -%s", SwitchText(switches, 0),
+                  SwitchText(switches, 1), SwitchText(switches, 2), kModeSuffix[frame[kModeByte] & 3]);
+    dlg::SetText(m_hwndPage, IDC_CFG_DIP_SWITCH, text);
+
+    // The unit's bytes are taken as they are; they are clamped when next taken from the page.
+    std::memcpy(m_record.bytes(), frame + kRecordOffset, ConfigRecord::kSize);
+    RecordToControls(m_hwndPage);
+}
+
+void CConfigDlg::OnWriteAck(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
+{
+    if (!m_writePending || !InResponseWindow(arrivalTick)) {
+        dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Received unexpected write complete message.");
+        return;
+    }
+    // Only the unit the write went to may trigger the commit.
+    if (length <= kAckAddress || frame[kAckAddress] != RequestAddress())
+        return;
+    dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Upload completed successfully, sent save/reset.");
+    // The commit goes to the slave ID just written, which differs when the write changed it.
+    theLink.SendFrame(genisys::kHdrCommit, m_record.genisysSlaveId, nullptr, 0, kConfigSend);
+}
