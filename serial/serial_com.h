@@ -3,6 +3,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 // Results of CSerialCom::Open.
 enum SerialOpenResult : int16_t {
@@ -33,10 +35,17 @@ public:
     CSerialCom &operator=(const CSerialCom &) = delete;
 
 private:
-    struct Reader;  // per-open state owned by the reader thread of that open
+    // Per-open state: the device handle, the reader's own stop flag, its buffer and events.
+    // The reader thread of that open holds a reference, so a reader left behind after the
+    // 10 s limit of Close keeps its own state alive and never sees a later open's.
+    struct Reader;
+    std::shared_ptr<Reader> AcquireReader();
+    // The reader thread of one open: waits for line events and hands on what arrives.
+    static void ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> reader);
 
-    void *m_hThread = nullptr;
-    std::atomic<int> m_stop{0};
+    void *m_hThread = nullptr;          // the open's reader thread; meaningful only while open
+    std::atomic<int> m_stop{0};         // 0 while the reader is to run, 1 once Close began
     std::atomic<intptr_t> m_hPort{-1};  // INVALID_HANDLE_VALUE / -1 while closed
-    Reader *m_reader = nullptr;
+    std::mutex m_readerLock;            // guards m_reader while Write takes a reference
+    std::shared_ptr<Reader> m_reader;
 };

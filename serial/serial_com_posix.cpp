@@ -1,0 +1,325 @@
+// CSerialCom on POSIX terminals: raw 8-N-1 through termios, a reader thread asleep in poll().
+// Used by the native build, the virtual unit and the native tests.
+#include "serial/serial_com.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "serial/reader_backoff.h"
+
+namespace {
+
+constexpr uint32_t kChunkSize = 1024;           // one read, one OnReceive call at most
+constexpr uint32_t kWriteConstantMs = 1000;     // write time-out: 1000 ms plus so much per byte
+constexpr auto kCloseWait = std::chrono::seconds(10);
+
+struct BaudCode {
+    int16_t baud;
+    speed_t code;
+};
+
+// The rates a terminal takes by name; any other rate is refused like a bad line setting.
+const BaudCode kBaudCodes[] = {
+    {50, B50},     {75, B75},     {110, B110},   {134, B134},     {150, B150},
+    {200, B200},   {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+    {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
+};
+
+bool BaudToCode(int16_t baud, speed_t *code)
+{
+    for (const BaudCode &b : kBaudCodes) {
+        if (b.baud == baud) {
+            *code = b.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Raises or drops one modem-control line. Pseudo-terminals refuse these; like
+// EscapeCommFunction's result, the outcome is not used.
+void SetModemLine(int fd, int line, bool on)
+{
+    ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+uint32_t NowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(ts.tv_sec * 1000u + ts.tv_nsec / 1000000);
+}
+
+}  // namespace
+
+struct CSerialCom::Reader {
+    int fd = -1;
+    int wake[2] = {-1, -1};  // Close writes a byte to wake[1]; the reader polls wake[0]
+    uint32_t writeMsPerByte = 1;
+    std::atomic<int> stop{0};
+    std::mutex writeLock;    // keeps each Write whole when both threads send at once
+    std::thread thread;
+    std::mutex doneLock;
+    std::condition_variable doneSignal;
+    bool done = false;
+    uint8_t buffer[kChunkSize];
+
+    ~Reader()
+    {
+        // The last holder releases the device: Close normally, a reader left behind otherwise.
+        if (fd >= 0)
+            close(fd);
+        if (wake[0] >= 0)
+            close(wake[0]);
+        if (wake[1] >= 0)
+            close(wake[1]);
+    }
+
+    void Wake()
+    {
+        const char b = 1;
+        ssize_t ignored = write(wake[1], &b, 1);
+        (void)ignored;  // a full pipe already wakes the reader
+    }
+
+    // Sleeps up to ms, or until Close wakes the reader.
+    void Pause(uint32_t ms)
+    {
+        pollfd p = {wake[0], POLLIN, 0};
+        poll(&p, 1, static_cast<int>(ms));
+    }
+
+    void MarkDone()
+    {
+        std::lock_guard<std::mutex> lock(doneLock);
+        done = true;
+        doneSignal.notify_all();
+    }
+
+    bool WaitDone()
+    {
+        std::unique_lock<std::mutex> lock(doneLock);
+        return doneSignal.wait_for(lock, kCloseWait, [this] { return done; });
+    }
+};
+
+namespace {
+
+// Opens the device exclusively: another holder makes this fail, and so does a second open here.
+int OpenExclusive(const char *portName)
+{
+    const int fd = open(portName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    ioctl(fd, TIOCEXCL);  // keeps out other programs that do not lock
+    return fd;
+}
+
+// Reads return at once with whatever has arrived, possibly nothing.
+bool ApplyReadTiming(int fd, termios *tio)
+{
+    if (tcgetattr(fd, tio) != 0)
+        return false;
+    tio->c_cc[VMIN] = 0;
+    tio->c_cc[VTIME] = 0;
+    return true;
+}
+
+// 8-N-1, binary, no flow control, no character translation; DTR on and RTS off.
+bool ApplyLine(int fd, termios *tio, int16_t baud)
+{
+    speed_t code;
+    if (!BaudToCode(baud, &code))
+        return false;
+    tio->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                      IXANY | INPCK);
+    tio->c_oflag &= ~OPOST;
+    tio->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio->c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio->c_cflag |= CS8 | CREAD | CLOCAL;
+    if (cfsetispeed(tio, code) != 0 || cfsetospeed(tio, code) != 0)
+        return false;
+    if (tcsetattr(fd, TCSANOW, tio) != 0)
+        return false;
+    SetModemLine(fd, TIOCM_DTR, true);
+    SetModemLine(fd, TIOCM_RTS, false);
+    return true;
+}
+
+}  // namespace
+
+CSerialCom::CSerialCom() {}
+
+CSerialCom::~CSerialCom() { Close(); }
+
+void CSerialCom::OnReceive(const uint8_t *, uint32_t) {}
+
+void CSerialCom::OnPortStalled() {}
+
+bool CSerialCom::IsOpen() const { return m_hPort.load() != -1; }
+
+std::shared_ptr<CSerialCom::Reader> CSerialCom::AcquireReader()
+{
+    std::lock_guard<std::mutex> lock(m_readerLock);
+    return m_reader;
+}
+
+namespace {
+
+// Reads until nothing is left, handing each chunk on, so no byte waits for a further event.
+// Returns false when the device failed or hung up.
+template <typename Deliver>
+bool Drain(int fd, uint8_t *buffer, const std::atomic<int> &stop, bool *delivered, Deliver deliver)
+{
+    for (;;) {
+        if (stop.load())
+            return true;
+        const ssize_t n = read(fd, buffer, kChunkSize);
+        if (n > 0) {
+            *delivered = true;
+            deliver(static_cast<uint32_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Nothing more (a raw terminal reads 0 at once, or EAGAIN): a clean end. A hang-up
+        // also reads 0; poll() has told the caller about that.
+        return n == 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+}
+
+}  // namespace
+
+// The reader thread of one open. It touches the object only to hand on bytes and the stall
+// notice, and never once its open's stop flag is set.
+void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
+{
+    ReaderBackoff backoff;
+    while (!r->stop.load()) {
+        pollfd fds[2] = {{r->fd, POLLIN, 0}, {r->wake[0], POLLIN, 0}};
+        const int n = poll(fds, 2, -1);
+        if (r->stop.load())
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        ReaderPass pass;
+        pass.waitFailed = n < 0;
+        const bool hangup = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (pass.waitFailed || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const bool clean = Drain(r->fd, r->buffer, r->stop, &pass.delivered,
+                                     [&](uint32_t count) { owner->OnReceive(r->buffer, count); });
+            pass.readFailed = !clean || hangup;
+        } else if (hangup) {
+            pass.readFailed = true;
+        }
+        const ReaderStep step = backoff.AfterPass(pass);
+        if (step.reportStall && !r->stop.load())
+            owner->OnPortStalled();
+        if (step.pauseMs > 0 && !r->stop.load())
+            r->Pause(step.pauseMs);
+    }
+    r->MarkDone();
+}
+
+int16_t CSerialCom::Open(const char *portName, int16_t baud)
+{
+    Close();
+    if (portName == nullptr)
+        return SERIAL_OPEN_DEVICE_FAILED;
+    auto r = std::make_shared<Reader>();
+    r->fd = OpenExclusive(portName);
+    if (r->fd < 0)
+        return SERIAL_OPEN_DEVICE_FAILED;
+    termios tio{};
+    if (!ApplyReadTiming(r->fd, &tio))
+        return SERIAL_OPEN_TIMEOUTS_FAILED;  // r closes the device
+    r->writeMsPerByte = baud > 0 ? 11u / static_cast<uint32_t>(baud) + 1 : 1;
+    if (!ApplyLine(r->fd, &tio, baud))
+        return SERIAL_OPEN_LINE_FAILED;
+    if (pipe2(r->wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return SERIAL_OPEN_THREAD_FAILED;
+
+    m_stop = 0;
+    try {
+        r->thread = std::thread(ReaderThread, this, r);
+    } catch (const std::system_error &) {
+        return SERIAL_OPEN_THREAD_FAILED;
+    }
+    m_hThread = &r->thread;
+    m_hPort = r->fd;
+    {
+        std::lock_guard<std::mutex> lock(m_readerLock);
+        m_reader = r;
+    }
+    SetModemLine(r->fd, TIOCM_RTS, true);
+    SetModemLine(r->fd, TIOCM_DTR, true);
+    return SERIAL_OPEN_OK;
+}
+
+int CSerialCom::Close()
+{
+    std::shared_ptr<Reader> r;
+    {
+        std::lock_guard<std::mutex> lock(m_readerLock);
+        r.swap(m_reader);
+    }
+    if (!r)
+        return 0;
+    // Closed to new writes from here on; the reader stops at its next look at the flag.
+    m_hPort = -1;
+    m_stop = 1;
+    r->stop = 1;
+    r->Wake();
+    const bool self = std::this_thread::get_id() == r->thread.get_id();
+    if (!self && r->WaitDone())
+        r->thread.join();
+    else
+        r->thread.detach();  // it holds its own reference and ends on its own
+    SetModemLine(r->fd, TIOCM_RTS, false);
+    SetModemLine(r->fd, TIOCM_DTR, false);
+    return 1;  // the device is closed with the last reference, normally this one
+}
+
+uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
+{
+    if (bytes == nullptr || count == 0)
+        return 0;
+    std::shared_ptr<Reader> r = AcquireReader();
+    if (!r)
+        return 0;
+    std::lock_guard<std::mutex> lock(r->writeLock);
+    const uint32_t start = NowMs();
+    const uint32_t limit = kWriteConstantMs + count * r->writeMsPerByte;
+    uint32_t written = 0;
+    while (written < count) {
+        const ssize_t n = write(r->fd, bytes + written, count - written);
+        if (n > 0) {
+            written += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            break;
+        const uint32_t spent = NowMs() - start;
+        if (spent >= limit)
+            break;  // timed out: report what went out
+        pollfd p = {r->fd, POLLOUT, 0};
+        poll(&p, 1, static_cast<int>(limit - spent));
+    }
+    return written;
+}
