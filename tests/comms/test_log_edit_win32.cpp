@@ -1,0 +1,125 @@
+// The message log on a real Win32 multi-line edit control (under Wine in CI): the control's own
+// line counting drives the trim, and the check box drives the file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "comms/comms_dlg.h"
+#include "platform/system.h"
+#include "res/resource.h"
+#include "tests/comms/log_dir.h"
+
+namespace {
+
+// A top-level window holding the log's two controls with the Comms page's ids and styles.
+class LogEditTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sys::InitUiThread();
+        page_ = CreateWindowExA(0, "STATIC", "Comms", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(page_, nullptr);
+        const DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_MULTILINE |
+                                ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL;
+        edit_ = CreateWindowExA(0, "EDIT", "", editStyle, 10, 60, 600, 380, page_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LOG)),
+                                GetModuleHandleA(nullptr), nullptr);
+        check_ = CreateWindowExA(0, "BUTTON", "Write to CommsLog.txt",
+                                 WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 10, 10, 200, 20, page_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_WRITE_LOG_FILE)),
+                                 GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(edit_, nullptr);
+        ASSERT_NE(check_, nullptr);
+        log.m_hwndPage = reinterpret_cast<WindowHandle>(page_);
+    }
+
+    void TearDown() override
+    {
+        log.m_hwndPage = nullptr;
+        if (page_)
+            DestroyWindow(page_);
+    }
+
+    std::string Text()
+    {
+        const int n = GetWindowTextLengthA(edit_);
+        std::string text(static_cast<size_t>(n) + 1, '\0');
+        text.resize(static_cast<size_t>(GetWindowTextA(edit_, &text[0], n + 1)));
+        return text;
+    }
+
+    // The messages shown, without the locale's time stamp and the CR LF.
+    std::vector<std::string> Messages()
+    {
+        std::vector<std::string> out;
+        for (const std::string &line : SplitCrLf(Text())) {
+            const size_t tab = line.find('\t');
+            EXPECT_NE(tab, std::string::npos) << line;
+            EXPECT_EQ(line.substr(line.size() - 2), "\r\n") << line;
+            out.push_back(line.substr(tab + 1, line.size() - tab - 3));
+        }
+        return out;
+    }
+
+    int LineCount() { return static_cast<int>(SendMessageA(edit_, EM_GETLINECOUNT, 0, 0)); }
+
+    HWND page_ = nullptr, edit_ = nullptr, check_ = nullptr;
+    CCommsDlg log;
+};
+
+}  // namespace
+
+TEST_F(LogEditTest, FiftyNineLinesThenTheOldestTenGoAndTheNewestIsLast)
+{
+    for (int i = 1; i <= 58; ++i)
+        log.LogMessage("L%d\n", i);
+    EXPECT_EQ(Messages().size(), 58u);
+    EXPECT_EQ(LineCount(), 59);  // the empty text after the last CR LF counts as a line
+
+    log.LogMessage("L%d\n", 59);
+    EXPECT_EQ(Messages().size(), 59u);
+    EXPECT_EQ(LineCount(), 60);
+
+    log.LogMessage("L%d\n", 60);
+    const std::vector<std::string> shown = Messages();
+    ASSERT_EQ(shown.size(), 50u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(shown[i], "L" + std::to_string(i + 11));
+
+    // The caret sits at the end of the text, after the newest line.
+    DWORD start = 0, end = 0;
+    SendMessageA(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, static_cast<DWORD>(Text().size()));
+    EXPECT_EQ(end, start);
+}
+
+TEST_F(LogEditTest, FilteredAndLongLinesStayWholeInTheControl)
+{
+    log.LogMessage("A\tB\r\n");
+    const std::string longText(400, 'q');
+    log.LogMessage("%s", longText.c_str());
+    const std::vector<std::string> lines = SplitCrLf(Text());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Messages()[0], "AB");
+    EXPECT_LE(lines[1].size(), 255u);
+    EXPECT_EQ(lines[1].substr(lines[1].size() - 5), "...\r\n");
+}
+
+TEST_F(LogEditTest, TickedCheckBoxAppendsEachShownLineToTheFile)
+{
+    ScopedLogDir dir;
+    log.LogMessage("not in the file");
+    SendMessageA(check_, BM_SETCHECK, BST_CHECKED, 0);
+    log.LogMessage("ID %d Rx: Recall message.\n", 7);
+    const std::vector<std::string> shown = SplitCrLf(Text());
+    ASSERT_EQ(shown.size(), 2u);
+    const std::string file = ReadFile("CommsLog.txt");
+    const size_t tab = file.find('\t');
+    ASSERT_NE(tab, std::string::npos);
+    EXPECT_GT(tab, 0u);  // the locale's date comes first
+    EXPECT_EQ(file.substr(tab + 1), shown[1]);
+}
