@@ -1,0 +1,244 @@
+// klpsim on a real line: the link object on the POSIX serial port talks to the virtual unit
+// through a pseudo-terminal, and the receive decoder reports what the unit says.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/globals.h"
+#include "res/resource.h"
+#include "tests/genisys/link_fixture.h"
+#include "tests/serial/recording_com.h"
+#include "tests/serial/sim_process.h"
+#include "tests/support/fakes.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kConfig = genisys::SEND_CRC | genisys::SEND_CONFIG;
+
+std::string TempPath(const char *name)
+{
+    return "/tmp/klpsim-" + std::to_string(getpid()) + "-" + name;
+}
+
+Bytes ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class KlpsimLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::ResetAll();
+        fake::AddCommsControls(page);
+        page.journal = true;
+        page.At(IDC_SHOW_POLLS).checked = true;
+        theComms.m_hwndPage = page.handle();
+        theLink.m_rxLength = 0;
+        fake::TakeConfigFrames();
+    }
+
+    void TearDown() override
+    {
+        theLink.Close();
+        sim.Stop();
+        theComms.m_hwndPage = nullptr;
+    }
+
+    void StartAndOpen(const std::vector<std::string> &args)
+    {
+        ASSERT_TRUE(sim.Start(args));
+        ASSERT_EQ(theLink.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+    }
+
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard<std::recursive_mutex> lock(page.mutex);
+        std::vector<std::string> out;
+        for (const std::string &line : page.appended)
+            out.push_back(LogText(line));
+        return out;
+    }
+
+    // Waits (bounded) until a log line begins with text.
+    bool WaitLine(const std::string &text, int timeoutMs)
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        do {
+            for (const std::string &line : Lines()) {
+                if (line.rfind(text, 0) == 0)
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (Clock::now() < until);
+        return false;
+    }
+
+    // Waits (bounded) for the next configuration frame handed to the configuration page.
+    Bytes WaitConfigFrame(int timeoutMs)
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        do {
+            std::vector<Bytes> frames = fake::TakeConfigFrames();
+            if (!frames.empty())
+                return frames.front();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (Clock::now() < until);
+        return {};
+    }
+
+    fake::Page page;
+    SimProcess sim;
+};
+
+TEST_F(KlpsimLine, AReadRequestBringsTheUnitsRecordFirmwareAndMode)
+{
+    StartAndOpen({"--unit", "3", "--firmware", "1.8", "--mode", "2", "--record-hex",
+                  "81F0F6FF0A0D0304111300F1FA0B"});
+    ASSERT_EQ(theLink.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
+    const Bytes frame = WaitConfigFrame(3000);
+    ASSERT_EQ(frame.size(), 22u);
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 5), (Bytes{0xF2, 3, 1, 8, 2}));
+    EXPECT_EQ(Bytes(frame.begin() + 5, frame.begin() + 19),
+              (Bytes{0x81, 0xF0, 0xF6, 0xFF, 0x0A, 0x0D, 0x03, 0x04, 0x11, 0x13, 0x00, 0xF1, 0xFA, 0x0B}));
+    EXPECT_TRUE(WaitLine("ID 3 Rx: Config message (receive data).", 1000));
+}
+
+TEST_F(KlpsimLine, AWriteIsAcknowledgedAndTheCommitSavesTheRecordAndResetsTheUnit)
+{
+    const std::string file = TempPath("unit.klp");
+    std::remove(file.c_str());
+    StartAndOpen({"--unit", "3", "--record", file, "--reset-ms", "400"});
+    const uint8_t record[14] = {0x01, 0x01, 5, 7, 10, 1, 3, 63, 0x40, 3, 2, 15, 0, 255};
+    ASSERT_EQ(theLink.SendFrame(0xFC, 3, record, 14, kConfig), 1);
+    const Bytes ack = WaitConfigFrame(3000);
+    ASSERT_EQ(ack.size(), 5u);
+    EXPECT_EQ(ack[0], 0xFA);
+    EXPECT_EQ(ack[1], 3);
+
+    ASSERT_EQ(theLink.SendFrame(0xFE, 7, nullptr, 0, kConfig), 1);
+    Bytes saved;
+    for (int i = 0; i < 300 && saved.size() != 14; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        saved = ReadFile(file);
+    }
+    EXPECT_EQ(saved, Bytes(record, record + 14));
+    // Quiet while it resets, then it answers at the slave ID it was given.
+    ASSERT_EQ(theLink.SendFrame(0xFB, 7, nullptr, 0, kConfig), 1);
+    EXPECT_TRUE(WaitConfigFrame(150).empty()) << "answered while resetting";
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_EQ(theLink.SendFrame(0xFB, 7, nullptr, 0, kConfig), 1);
+    const Bytes answer = WaitConfigFrame(3000);
+    ASSERT_EQ(answer.size(), 22u);
+    EXPECT_EQ(answer[1], 7);
+    std::remove(file.c_str());
+}
+
+TEST_F(KlpsimLine, OrdinaryTrafficDecodesCleanly)
+{
+    StartAndOpen({"--traffic", "400", "--stations", "5,240"});
+    ASSERT_TRUE(WaitLine("ID 240 Rx: Control checkback message:", 5000));
+    ASSERT_TRUE(WaitLine("ID 5 Rx: Control checkback message:", 5000));
+    theLink.Close();
+    const std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 16u);
+    for (const std::string &line : lines) {
+        EXPECT_EQ(line.find("CRC failed"), std::string::npos) << line;
+        EXPECT_EQ(line.find("unknown"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Unknown"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(fake::TakeConfigFrames().empty());
+}
+
+TEST_F(KlpsimLine, RecordsEveryByteItReceivesExactly)
+{
+    const std::string capture = TempPath("capture.bin");
+    StartAndOpen({"--silent", "--capture", capture});
+    std::mt19937 rng(7);
+    Bytes sent(6000);
+    for (uint8_t &b : sent)
+        b = static_cast<uint8_t>(rng());
+    for (size_t at = 0; at < sent.size(); at += 1000)
+        ASSERT_EQ(theLink.Write(sent.data() + at, 1000), 1000u);
+    Bytes captured;
+    for (int i = 0; i < 300 && captured.size() < sent.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        captured = ReadFile(capture);
+    }
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(ReadFile(capture), sent);
+    std::remove(capture.c_str());
+}
+
+TEST_F(KlpsimLine, ReplaysACaptureByteForByte)
+{
+    const std::string replay = TempPath("replay.bin");
+    std::mt19937 rng(11);
+    Bytes bytes(5000);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(rng());
+    std::ofstream(replay, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                   static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(sim.Start({"--replay", replay, "--replay-rate", "50000"}));
+    RecordingCom com;
+    ASSERT_EQ(com.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+    EXPECT_TRUE(com.WaitBytes(bytes.size(), 5000));
+    EXPECT_EQ(com.Bytes(), bytes);
+    std::remove(replay.c_str());
+}
+
+TEST_F(KlpsimLine, WrongCrcDelayAndSilenceAreServedOnRequest)
+{
+    StartAndOpen({"--bad-crc"});
+    theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
+    EXPECT_TRUE(WaitLine("CRC failed: F2 01 02 05 00", 3000));
+    EXPECT_TRUE(fake::TakeConfigFrames().empty());
+    theLink.Close();
+    sim.Stop();
+
+    SimProcess late;
+    ASSERT_TRUE(late.Start({"--delay", "400"}));
+    ASSERT_EQ(theLink.Open(late.path().c_str(), 9600), SERIAL_OPEN_OK);
+    theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
+    EXPECT_TRUE(WaitConfigFrame(250).empty()) << "answered before the delay";
+    EXPECT_EQ(WaitConfigFrame(3000).size(), 22u);
+    theLink.Close();
+
+    SimProcess mute;
+    ASSERT_TRUE(mute.Start({"--silent"}));
+    ASSERT_EQ(theLink.Open(mute.path().c_str(), 9600), SERIAL_OPEN_OK);
+    theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
+    EXPECT_TRUE(WaitConfigFrame(500).empty());
+}
+
+TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)
+{
+    ASSERT_TRUE(sim.Start({"--vanish-after", "300"}));
+    RecordingCom com;
+    ASSERT_EQ(com.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+    EXPECT_TRUE(com.WaitStalls(1, 5000));
+    EXPECT_EQ(sim.WaitExit(2000), 0);
+    EXPECT_EQ(com.Close(), 1);
+}
+
+TEST(KlpsimCommandLine, HelpAndBadOptions)
+{
+    SimProcess help;
+    help.Start({"--help"});
+    EXPECT_EQ(help.path(), "Usage: klpsim [options]") << "help, not a terminal";
+    EXPECT_EQ(help.WaitExit(5000), 0);
+    SimProcess bad;
+    EXPECT_FALSE(bad.Start({"--unit", "300"}));
+    EXPECT_EQ(bad.WaitExit(5000), 2);
+}
+
+}  // namespace

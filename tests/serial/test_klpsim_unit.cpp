@@ -1,0 +1,280 @@
+// The virtual unit's logic: its answers byte for byte, its frame assembly, its command line,
+// and its ordinary traffic as our own receive decoder sees it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "genisys/crc16.h"
+#include "tests/genisys/link_fixture.h"
+#include "tools/klpsim/options.h"
+#include "tools/klpsim/traffic.h"
+#include "tools/klpsim/unit.h"
+
+namespace {
+
+using klpsim::Bytes;
+using klpsim::KelproUnit;
+using klpsim::RxFrame;
+
+constexpr int kConfig = genisys::SEND_CRC | genisys::SEND_CONFIG;
+
+// The frames a unit receives, assembled as its own line side does.
+std::vector<RxFrame> Assemble(const Bytes &wire)
+{
+    klpsim::FrameAssembler assembler;
+    std::vector<RxFrame> frames;
+    RxFrame frame;
+    for (uint8_t b : wire) {
+        if (assembler.Feed(b, &frame))
+            frames.push_back(frame);
+    }
+    return frames;
+}
+
+RxFrame One(const Bytes &wire)
+{
+    const std::vector<RxFrame> frames = Assemble(wire);
+    EXPECT_EQ(frames.size(), 1u);
+    return frames.empty() ? RxFrame{} : frames[0];
+}
+
+ConfigRecord RecordOf(std::initializer_list<uint8_t> bytes)
+{
+    ConfigRecord r{};
+    size_t i = 0;
+    for (uint8_t b : bytes)
+        r.bytes()[i++] = b;
+    return r;
+}
+
+Bytes Hex(const char *text)
+{
+    Bytes out;
+    unsigned v;
+    int used;
+    while (std::sscanf(text, "%x%n", &v, &used) == 1) {
+        out.push_back(static_cast<uint8_t>(v));
+        text += used;
+    }
+    return out;
+}
+
+const ConfigRecord kDefaultAt3 = RecordOf({0x01, 0x00, 4, 3, 100, 30, 5, 1, 2, 5, 50, 12, 18, 6});
+
+TEST(KlpsimUnit, AnswersAReadRequestWithTheReadResponseByteForByte)
+{
+    KelproUnit unit(3, kDefaultAt3);
+    unit.mode = 2;
+    const Bytes answer = unit.Answer(One(klpsim::Encode(0xFB, 3, {}, kConfig)), 0);
+    // Worked out by hand: firmware 2.5, mode 2, the record, CRC 0x5E78 ^ 0x0F0F low byte first.
+    EXPECT_EQ(answer, Hex("F2 03 02 05 02 01 00 04 03 64 1E 05 01 02 05 32 0C 12 06 77 51 F6"));
+}
+
+TEST(KlpsimUnit, ReadResponseCarriesEveryFieldAtItsOffsetEvenWhenEscaped)
+{
+    const ConfigRecord record =
+        RecordOf({0xF0, 0xF6, 0xFF, 9, 0xF1, 0, 0x7F, 0x80, 0xFE, 1, 2, 3, 0xFA, 0xFB});
+    KelproUnit unit(0xF5, record);
+    unit.firmwareMajor = 0xF6;
+    unit.firmwareMinor = 7;
+    unit.mode = 0xF3;
+    const Bytes wire = unit.Answer(One(klpsim::Encode(0xFB, 0xF5, {}, kConfig)), 0);
+    const RxFrame frame = One(wire);
+    ASSERT_EQ(frame.kind, RxFrame::kConfig);
+    const Bytes &f = frame.bytes;
+    ASSERT_EQ(f.size(), KelproUnit::kReadResponseSize);
+    EXPECT_EQ(f[0], 0xF2);
+    EXPECT_EQ(f[1], 0xF5);
+    EXPECT_EQ(f[2], 0xF6);
+    EXPECT_EQ(f[3], 7);
+    EXPECT_EQ(f[4], 0xF3);
+    EXPECT_EQ(Bytes(f.begin() + 5, f.begin() + 19), Bytes(record.bytes(), record.bytes() + 14));
+    const uint16_t crc = genisys::Crc16(f.data(), 19) ^ genisys::kConfigMarker;
+    EXPECT_EQ(f[19], crc & 0xFF);
+    EXPECT_EQ(f[20], crc >> 8);
+    EXPECT_EQ(f[21], 0xF6);
+    for (size_t i = 1; i + 1 < wire.size(); ++i)
+        EXPECT_LE(wire[i], 0xF0) << "unescaped byte inside the frame at " << i;
+}
+
+TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
+{
+    const std::string file = "/tmp/klpsim-unit-" + std::to_string(getpid()) + ".klp";
+    KelproUnit unit(3, kDefaultAt3);
+    unit.saveFile = file;
+    unit.resetMs = 500;
+    const ConfigRecord written = RecordOf({0x81, 1, 5, 7, 10, 1, 3, 63, 0x40, 3, 2, 15, 0, 255});
+    const Bytes data(written.bytes(), written.bytes() + 14);
+
+    EXPECT_EQ(unit.Answer(One(klpsim::Encode(0xFC, 3, data, kConfig)), 1000), Hex("FA 03 0D AE F6"));
+    EXPECT_EQ(Bytes(unit.record().bytes(), unit.record().bytes() + 14), data);
+    EXPECT_EQ(unit.commits(), 0) << "nothing is saved before the commit";
+
+    // The commit goes to the slave ID just written, and is not answered.
+    EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFE, 7, {}, kConfig)), 1000).empty());
+    EXPECT_EQ(unit.commits(), 1);
+    ConfigRecord saved{};
+    ASSERT_TRUE(klpsim::LoadRecord(file, &saved));
+    EXPECT_EQ(Bytes(saved.bytes(), saved.bytes() + 14), data);
+    std::remove(file.c_str());
+
+    const RxFrame readAt7 = One(klpsim::Encode(0xFB, 7, {}, kConfig));
+    EXPECT_TRUE(unit.Answer(readAt7, 1499).empty()) << "still resetting";
+    EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFB, 3, {}, kConfig)), 1600).empty())
+        << "the old address is gone after the reset";
+    const RxFrame answer = One(unit.Answer(readAt7, 1500));
+    EXPECT_EQ(answer.bytes.size(), 22u) << "answers at its new slave ID";
+    EXPECT_EQ(answer.address(), 7);
+}
+
+TEST(KlpsimUnit, IgnoresWhatIsNotARequestForIt)
+{
+    const Bytes fourteen(14, 0x11);
+    struct Case {
+        const char *what;
+        Bytes wire;
+    };
+    const Case cases[] = {
+        {"read for another unit", klpsim::Encode(0xFB, 4, {}, kConfig)},
+        {"ordinary secure poll", klpsim::Encode(0xFB, 3, {}, genisys::SEND_CRC)},
+        {"insecure poll", klpsim::Encode(0xFB, 3, {}, 0)},
+        {"write of 13 bytes", klpsim::Encode(0xFC, 3, Bytes(13, 0x11), kConfig)},
+        {"write of 15 bytes", klpsim::Encode(0xFC, 3, Bytes(15, 0x11), kConfig)},
+        {"ordinary control", klpsim::Encode(0xFC, 3, fourteen, genisys::SEND_CRC)},
+        {"commit to another ID", klpsim::Encode(0xFE, 9, {}, kConfig)},
+        {"other configuration header", klpsim::Encode(0xFD, 3, {}, kConfig)},
+        {"broken CRC", Hex("FB 03 00 00 F6")},
+    };
+    for (const Case &c : cases) {
+        KelproUnit unit(3, kDefaultAt3);
+        EXPECT_TRUE(unit.Answer(One(c.wire), 0).empty()) << c.what;
+        EXPECT_EQ(Bytes(unit.record().bytes(), unit.record().bytes() + 14),
+                  Bytes(kDefaultAt3.bytes(), kDefaultAt3.bytes() + 14)) << c.what;
+        EXPECT_EQ(unit.commits(), 0) << c.what;
+    }
+}
+
+TEST(KlpsimUnit, MisbehavesOnRequest)
+{
+    KelproUnit bad(3, kDefaultAt3);
+    bad.faults.badCrc = true;
+    const Bytes read = klpsim::Encode(0xFB, 3, {}, kConfig);
+    const RxFrame answer = One(bad.Answer(One(read), 0));
+    EXPECT_EQ(answer.kind, RxFrame::kBadCrc);
+    EXPECT_EQ(answer.bytes.size(), 22u) << "only the CRC is wrong";
+
+    KelproUnit silent(3, kDefaultAt3);
+    silent.faults.silent = true;
+    EXPECT_TRUE(silent.Answer(One(read), 0).empty());
+    EXPECT_TRUE(silent.Answer(One(klpsim::Encode(0xFC, 3, Bytes(14, 1), kConfig)), 0).empty());
+}
+
+TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
+{
+    const Bytes read = klpsim::Encode(0xFB, 1, {}, kConfig);  // FB 01 8D F0 0F F6
+    struct Case {
+        const char *what;
+        Bytes wire;
+        std::vector<Bytes> frames;  // unescaped
+    };
+    const Case cases[] = {
+        {"escaped CRC byte", read, {Hex("FB 01 8D FF F6")}},
+        {"noise and stray terminators first", Concat({Hex("41 F6 00"), read}), {Hex("FB 01 8D FF F6")}},
+        {"a header restarts the frame", Concat({Hex("F2 05 01"), read}), {Hex("FB 01 8D FF F6")}},
+        {"two frames back to back", Concat({read, Hex("FB 07 F6")}), {Hex("FB 01 8D FF F6"), Hex("FB 07 F6")}},
+        {"overlong frame dropped", Concat({Hex("F2"), Bytes(128, 0x22), Hex("F6"), read}),
+         {Hex("FB 01 8D FF F6")}},
+    };
+    for (const Case &c : cases) {
+        std::vector<Bytes> got;
+        for (const RxFrame &f : Assemble(c.wire))
+            got.push_back(f.bytes);
+        EXPECT_EQ(got, c.frames) << c.what;
+    }
+    // The longest frame that fits is still taken: header plus 127 held bytes plus terminator.
+    const Bytes longest = Concat({Hex("F2"), Bytes(127, 0x22), Hex("F6")});
+    EXPECT_EQ(Assemble(longest).size(), 1u);
+}
+
+TEST(KlpsimOptions, ParsesUnitsAndLineOptions)
+{
+    const char *argv[] = {"klpsim", "--link", "/tmp/com1", "--traffic", "50", "--stations", "5,240",
+                          "--unit", "3", "--firmware", "1.8", "--mode", "3",
+                          "--record-hex", "0102030405060708090A0B0C0D0E",
+                          "--unit", "9", "--delay", "300", "--bad-crc", "--capture", "/tmp/cap"};
+    klpsim::Options o;
+    std::string error;
+    ASSERT_TRUE(klpsim::ParseOptions(sizeof argv / sizeof *argv, argv, &o, &error)) << error;
+    EXPECT_EQ(o.link, "/tmp/com1");
+    EXPECT_EQ(o.trafficRate, 50);
+    EXPECT_EQ(o.stations, (std::vector<uint8_t>{5, 240}));
+    ASSERT_EQ(o.units.size(), 2u);
+    EXPECT_EQ(o.units[0].address, 3);
+    EXPECT_EQ(o.units[0].firmwareMajor, 1);
+    EXPECT_EQ(o.units[0].firmwareMinor, 8);
+    EXPECT_EQ(o.units[0].mode, 3);
+    EXPECT_EQ(o.units[0].record.bytes()[13], 0x0E);
+    EXPECT_EQ(o.units[1].address, 9);
+    EXPECT_EQ(o.units[1].record.genisysSlaveId, 9) << "a unit's own record names its address";
+    EXPECT_EQ(o.answerDelayMs, 300u);
+    EXPECT_TRUE(o.faults.badCrc);
+    EXPECT_EQ(o.captureFile, "/tmp/cap");
+}
+
+TEST(KlpsimOptions, RefusesBadValuesAndDefaultsToOneUnitAtAddressOne)
+{
+    const std::vector<std::vector<const char *>> bad = {
+        {"--unit", "256"},       {"--unit", "x"},           {"--record-hex", "0102"},
+        {"--firmware", "2"},     {"--stations", "5,,6"},    {"--traffic", "-1"},
+        {"--delay"},             {"--nonsense", "1"},       {"--record-hex", "zz02030405060708090A0B0C0D0E"},
+    };
+    for (const auto &args : bad) {
+        std::vector<const char *> argv = {"klpsim"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        klpsim::Options o;
+        std::string error;
+        EXPECT_FALSE(klpsim::ParseOptions(static_cast<int>(argv.size()), argv.data(), &o, &error))
+            << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+    const char *argv[] = {"klpsim"};
+    klpsim::Options o;
+    std::string error;
+    ASSERT_TRUE(klpsim::ParseOptions(1, argv, &o, &error));
+    ASSERT_EQ(o.units.size(), 1u);
+    EXPECT_EQ(o.units[0].address, 1);
+    EXPECT_EQ(o.units[0].record.pollTime, 100) << "the default record";
+}
+
+// klpsim's ordinary traffic, fed to our own receive decoder.
+class KlpsimTraffic : public LinkTest {};
+
+TEST_F(KlpsimTraffic, DecodesCleanlyIntoEveryKindOfLine)
+{
+    klpsim::TrafficGenerator traffic({5, 240});
+    Bytes stream;
+    for (int i = 0; i < 40 * klpsim::TrafficGenerator::kKinds; ++i)
+        stream = Concat({stream, traffic.Next()});
+    const RxOutcome out = Run(stream, {7, 1, 64});
+    const std::vector<std::string> kinds = {
+        "Poll message (secure).", "Poll message (insecure).", "Ack slave message.",
+        "Ack master message.",    "Indication data message:", "Recall message.",
+        "Control message:",       "Control checkback message:"};
+    for (const std::string &kind : kinds) {
+        for (const char *station : {"ID 5 Rx: ", "ID 240 Rx: "}) {
+            int seen = 0;
+            for (const std::string &line : out.lines)
+                seen += line.rfind(station + kind, 0) == 0;
+            EXPECT_EQ(seen, 20) << station << kind;
+        }
+    }
+    EXPECT_EQ(out.lines.size(), 40u * klpsim::TrafficGenerator::kKinds);
+    EXPECT_TRUE(out.configFrames.empty());
+    EXPECT_EQ(out.polls, 80u);
+    EXPECT_EQ(out.acks, 80u);
+}
+
+}  // namespace

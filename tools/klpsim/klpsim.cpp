@@ -1,0 +1,226 @@
+// klpsim: a virtual Kelpro unit and Genisys line on a pseudo-terminal, for tests and demos.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "tools/klpsim/options.h"
+#include "tools/klpsim/pty.h"
+#include "tools/klpsim/traffic.h"
+#include "tools/klpsim/unit.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+constexpr int kMaxPollMs = 100;   // a signal between checks is seen this late at worst
+constexpr int kLineWriteMs = 50;  // nobody reading: drop the bytes rather than hang
+
+struct Pending {
+    uint32_t dueMs;
+    klpsim::Bytes bytes;
+};
+
+class Simulator {
+public:
+    explicit Simulator(const klpsim::Options &o) : m_o(o), m_traffic(o.stations) {}
+
+    bool Start();
+    int Run();
+
+private:
+    bool Due(uint32_t at, uint32_t now) const { return static_cast<int32_t>(at - now) <= 0; }
+    int MsUntil(uint32_t at, uint32_t now) const;
+    void Receive(uint32_t now);
+    void Send(const klpsim::Bytes &bytes, const char *what);
+    void SendDue(uint32_t now);
+    void Report(const char *direction, const klpsim::Bytes &bytes, const char *what) const;
+
+    const klpsim::Options &m_o;
+    klpsim::Pty m_pty;
+    std::vector<klpsim::KelproUnit> m_units;
+    klpsim::FrameAssembler m_assembler;
+    klpsim::TrafficGenerator m_traffic;
+    std::deque<Pending> m_answers;
+    klpsim::Bytes m_replay;
+    size_t m_replayAt = 0;
+    FILE *m_capture = nullptr;
+    uint32_t m_start = 0;
+    uint32_t m_nextTraffic = 0;
+    uint32_t m_nextReplay = 0;
+};
+
+bool Simulator::Start()
+{
+    for (const klpsim::UnitOptions &u : m_o.units) {
+        ConfigRecord record = u.record;
+        if (!u.recordFile.empty() && access(u.recordFile.c_str(), F_OK) == 0 &&
+            !klpsim::LoadRecord(u.recordFile, &record)) {
+            std::fprintf(stderr, "klpsim: %s is not a 14-byte record\n", u.recordFile.c_str());
+            return false;
+        }
+        klpsim::KelproUnit unit(u.address, record);
+        unit.firmwareMajor = u.firmwareMajor;
+        unit.firmwareMinor = u.firmwareMinor;
+        unit.mode = u.mode;
+        unit.saveFile = u.recordFile;
+        unit.resetMs = m_o.resetMs;
+        unit.faults = m_o.faults;
+        m_units.push_back(unit);
+    }
+    if (!m_o.replayFile.empty()) {
+        std::ifstream in(m_o.replayFile, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "klpsim: cannot read %s\n", m_o.replayFile.c_str());
+            return false;
+        }
+        m_replay.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (!m_o.captureFile.empty() && (m_capture = std::fopen(m_o.captureFile.c_str(), "wb")) == nullptr) {
+        std::fprintf(stderr, "klpsim: cannot write %s\n", m_o.captureFile.c_str());
+        return false;
+    }
+    if (!m_pty.Create()) {
+        std::perror("klpsim: pseudo-terminal");
+        return false;
+    }
+    if (!m_o.link.empty() && !m_pty.Link(m_o.link)) {
+        std::perror(("klpsim: link " + m_o.link).c_str());
+        return false;
+    }
+    std::printf("%s\n", m_pty.path().c_str());
+    std::fflush(stdout);
+    m_start = m_nextTraffic = m_nextReplay = klpsim::MonotonicMs();
+    return true;
+}
+
+int Simulator::MsUntil(uint32_t at, uint32_t now) const
+{
+    const int32_t left = static_cast<int32_t>(at - now);
+    return left < 0 ? 0 : left;
+}
+
+void Simulator::Report(const char *direction, const klpsim::Bytes &bytes, const char *what) const
+{
+    if (!m_o.verbose)
+        return;
+    std::fprintf(stderr, "%s %s:", direction, what);
+    for (uint8_t b : bytes)
+        std::fprintf(stderr, " %02X", b);
+    std::fprintf(stderr, "\n");
+}
+
+void Simulator::Send(const klpsim::Bytes &bytes, const char *what)
+{
+    Report("tx", bytes, what);
+    m_pty.Write(bytes, kLineWriteMs);
+}
+
+void Simulator::Receive(uint32_t now)
+{
+    const klpsim::Bytes bytes = m_pty.Read(0);
+    if (m_capture != nullptr && !bytes.empty()) {
+        std::fwrite(bytes.data(), 1, bytes.size(), m_capture);
+        std::fflush(m_capture);  // the record is complete whenever the run ends
+    }
+    static const char *const kKindNames[] = {"genisys", "config", "bad-crc", "insecure"};
+    klpsim::RxFrame frame;
+    for (uint8_t b : bytes) {
+        if (!m_assembler.Feed(b, &frame))
+            continue;
+        Report("rx", frame.bytes, kKindNames[frame.kind]);
+        for (klpsim::KelproUnit &unit : m_units) {
+            klpsim::Bytes answer = unit.Answer(frame, now);
+            if (!unit.lastError.empty()) {
+                std::fprintf(stderr, "klpsim: %s\n", unit.lastError.c_str());
+                unit.lastError.clear();
+            }
+            if (!answer.empty())
+                m_answers.push_back({now + m_o.answerDelayMs, std::move(answer)});
+        }
+    }
+}
+
+void Simulator::SendDue(uint32_t now)
+{
+    while (!m_answers.empty() && Due(m_answers.front().dueMs, now)) {
+        Send(m_answers.front().bytes, "answer");
+        m_answers.pop_front();
+    }
+    if (m_o.trafficRate > 0 && Due(m_nextTraffic, now)) {
+        Send(m_traffic.Next(), "traffic");
+        const uint32_t interval = static_cast<uint32_t>(1000.0 / m_o.trafficRate);
+        m_nextTraffic += interval > 0 ? interval : 1;
+        if (!Due(now, m_nextTraffic + 1000))
+            m_nextTraffic = now;  // fell far behind: do not burst to catch up
+    }
+    if (m_replayAt < m_replay.size() && Due(m_nextReplay, now)) {
+        // At a rate, a slice every 10 ms; otherwise everything at once.
+        const size_t slice = m_o.replayRate > 0 ? std::max<size_t>(1, m_o.replayRate / 100) : m_replay.size();
+        const size_t n = std::min(slice, m_replay.size() - m_replayAt);
+        m_replayAt += m_pty.Write(m_replay.data() + m_replayAt, n, 1000);
+        m_nextReplay = now + 10;
+    }
+}
+
+int Simulator::Run()
+{
+    while (!g_stop) {
+        const uint32_t now = klpsim::MonotonicMs();
+        if (m_o.durationMs >= 0 && now - m_start >= m_o.durationMs)
+            break;
+        if (m_o.vanishAfterMs >= 0 && now - m_start >= m_o.vanishAfterMs) {
+            m_pty.HangUp();
+            break;
+        }
+        SendDue(now);
+        int wait = kMaxPollMs;
+        if (!m_answers.empty())
+            wait = std::min(wait, MsUntil(m_answers.front().dueMs, now));
+        if (m_o.trafficRate > 0)
+            wait = std::min(wait, MsUntil(m_nextTraffic, now));
+        if (m_replayAt < m_replay.size())
+            wait = std::min(wait, MsUntil(m_nextReplay, now));
+        pollfd p = {m_pty.masterFd(), POLLIN, 0};
+        if (poll(&p, 1, wait) > 0 && (p.revents & POLLIN))
+            Receive(klpsim::MonotonicMs());
+    }
+    if (m_capture != nullptr)
+        std::fclose(m_capture);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    klpsim::Options options;
+    std::string error;
+    if (!klpsim::ParseOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "klpsim: %s\nTry 'klpsim --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(klpsim::kHelpText, stdout);
+        return 0;
+    }
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Simulator sim(options);
+    if (!sim.Start())
+        return 1;
+    return sim.Run();
+}

@@ -1,0 +1,43 @@
+// klpsim's command line: the units it emulates, the traffic it makes and how it misbehaves.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/config_record.h"
+#include "tools/klpsim/unit.h"
+
+namespace klpsim {
+
+struct UnitOptions {
+    uint8_t address = 1;
+    ConfigRecord record{};
+    std::string recordFile;  // loaded at start when present, saved on commit
+    uint8_t firmwareMajor = 2;
+    uint8_t firmwareMinor = 5;
+    uint8_t mode = 0;
+};
+
+struct Options {
+    std::string link;                    // symbolic link to make to the terminal
+    std::vector<UnitOptions> units;      // at least one after parsing
+    double trafficRate = 0;              // ordinary Genisys frames a second; 0 for none
+    std::vector<uint8_t> stations = {5}; // station addresses of that traffic
+    std::string replayFile;              // bytes to put on the line once, at start
+    uint32_t replayRate = 0;             // bytes a second for the replay; 0 for all at once
+    std::string captureFile;             // every byte received is appended here
+    Faults faults;
+    uint32_t answerDelayMs = 0;
+    int64_t vanishAfterMs = -1;          // close the terminal this long after start
+    uint32_t resetMs = 2000;             // how long a unit stays quiet after a commit
+    int64_t durationMs = -1;             // exit this long after start
+    bool verbose = false;
+    bool help = false;
+};
+
+// Parses argv; on a bad option returns false with a message in error.
+bool ParseOptions(int argc, const char *const *argv, Options *options, std::string *error);
+
+extern const char kHelpText[];
+
+}  // namespace klpsim
