@@ -1,0 +1,86 @@
+// The About page: its dialog procedure, the version text read from the program's own version
+// block, "Visit Website" and help.
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <cstdio>
+
+#include "app/globals.h"
+#include "app/help.h"
+#include "app/pages_win32.h"
+#include "res/resource.h"
+
+namespace {
+
+const char kFileVersionKey[] = "\\StringFileInfo\\0C0904B0\\FileVersion";  // English (Australia), Unicode
+// When the program was built: "Mmm dd yyyy" and "hh:mm:ss".
+const char kBuildDate[] = __DATE__;
+const char kBuildTime[] = __TIME__;
+
+void FormatVersionText(char *text, size_t size, const char *fileVersion)
+{
+    if (fileVersion)
+        std::snprintf(text, size, "v%s, compiled on %s at %s", fileVersion, kBuildDate, kBuildTime);
+    else
+        std::snprintf(text, size, "Compiled on %s at %s", kBuildDate, kBuildTime);
+}
+
+// "v<file version>, compiled on ..." from the version block, or "Compiled on ..." without one.
+void ShowVersion(HWND page)
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    path[MAX_PATH - 1] = '\0';
+    DWORD unused = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &unused);
+    void *block = size ? LocalAlloc(LMEM_ZEROINIT, size) : nullptr;
+    const char *fileVersion = nullptr;
+    if (block && GetFileVersionInfoA(path, 0, size, block)) {
+        void *value = nullptr;
+        UINT length = 0;
+        if (VerQueryValueA(block, kFileVersionKey, &value, &length) && value && length)
+            fileVersion = static_cast<const char *>(value);
+    }
+    char text[256];
+    FormatVersionText(text, sizeof text, fileVersion);  // before the block goes
+    if (block)
+        LocalFree(block);
+    SetDlgItemTextA(page, IDC_ABOUT_VERSION, text);
+}
+
+INT_PTR Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        theAbout.m_hwndPage = reinterpret_cast<WindowHandle>(hwnd);
+        ShowVersion(hwnd);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_ABOUT_WEBSITE)
+            OpenWebSite();
+        return TRUE;
+    case WM_HELP:
+        OpenManual();
+        return TRUE;
+    case WM_NOTIFY: {
+        const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
+        if (header && header->code == static_cast<UINT>(PSN_HELP))
+            OpenManual();
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK AboutPageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        return Dispatch(hwnd, message, wParam, lParam);
+    } catch (...) {
+        return FALSE;  // nothing may unwind into the window system
+    }
+}

@@ -1,0 +1,146 @@
+// The Comms page's behaviour against the dialog-control seam: the port list built by probing
+// COM1 to COM30, the baud list, the automatic open, port and baud selection, the "slave to
+// config" address and "Find Slaves".
+#include "comms/comms_page.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/globals.h"
+#include "res/resource.h"
+#include "serial/serial_probe.h"
+
+namespace comms {
+
+namespace {
+
+const char kNone[] = "None";
+const char *const kBaudRates[] = {"1200", "2400", "4800", "9600", "19200"};
+constexpr int kAnyNotification = -1;
+
+// The line time of one slave search in baud-seconds: 7650 / baud is the estimate in seconds.
+constexpr double kSearchBaudSeconds = 7650.0;
+constexpr int kFirstAddress = 1;
+constexpr int kLastAddress = 255;
+
+void FillPortList(WindowHandle page)
+{
+    dlg::ComboAdd(page, IDC_PORT_LIST, kNone);
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
+        char name[32];
+        PortName(n, name, sizeof name);
+        if (serial::ProbePort(name) != serial::PROBE_ABSENT)
+            dlg::ComboAdd(page, IDC_PORT_LIST, name);
+    }
+}
+
+void FillBaudList(WindowHandle page)
+{
+    for (const char *rate : kBaudRates)
+        dlg::ComboAdd(page, IDC_BAUD_LIST, rate);
+    dlg::ComboSetSel(page, IDC_BAUD_LIST, kDefaultBaudIndex);
+}
+
+int ReadBaud(WindowHandle page)
+{
+    char text[kListTextSize];
+    dlg::GetText(page, IDC_BAUD_LIST, text, sizeof text);
+    return std::atoi(text);
+}
+
+void ClosePort()
+{
+    if (theLink.m_portOpen) {
+        theLink.Close();
+        theLink.m_portOpen = 0;
+    }
+    theComms.LogMessage("Port closed.");
+}
+
+// Whatever the user picked in either list: "None" closes, a port name (re)opens at the rate.
+void SelectPortOrBaud(WindowHandle page)
+{
+    char port[kListTextSize];
+    dlg::GetText(page, IDC_PORT_LIST, port, sizeof port);
+    const int16_t baud = static_cast<int16_t>(ReadBaud(page));
+    if (std::strcmp(port, kNone) == 0) {
+        ClosePort();
+        return;
+    }
+    if (theLink.OpenPort(port, baud)) {
+        theComms.LogMessage("Opened %s at %d baud.", port, baud);
+        return;
+    }
+    // Selecting from the program sends no notification, so no "Port closed." follows.
+    dlg::ComboSetSel(page, IDC_PORT_LIST, 0);
+    theComms.LogMessage("Failed to open %s at %d baud.", port, baud);
+}
+
+void StoreSlaveToConfig(WindowHandle page)
+{
+    theLink.m_slaveToConfig = static_cast<int32_t>(dlg::GetUint(page, IDC_SLAVE_TO_CONFIG));
+}
+
+// Asks every address whether a unit is there; the answers arrive through the receive decoder.
+void FindSlaves(WindowHandle page)
+{
+    const int baud = ReadBaud(page);
+    const float seconds = static_cast<float>(kSearchBaudSeconds / baud);
+    theComms.LogMessage("Polling all slave addresses. This will take about %0.01f Sec.",
+                        static_cast<double>(seconds));
+    for (int address = kFirstAddress; address <= kLastAddress; ++address) {
+        theLink.SendFrame(genisys::kHdrPoll, static_cast<uint8_t>(address), nullptr, 0,
+                          genisys::SEND_CRC | genisys::SEND_CONFIG | genisys::SEND_NOLOG);
+    }
+}
+
+struct CommandRoute {
+    int id;
+    int notification;  // kAnyNotification: every notification of the control
+    void (*handler)(WindowHandle page);
+};
+
+const CommandRoute kCommandRoutes[] = {
+    {IDC_PORT_LIST, kCbnSelChange, SelectPortOrBaud},
+    {IDC_BAUD_LIST, kCbnSelChange, SelectPortOrBaud},
+    {IDC_SLAVE_TO_CONFIG, kEnChange, StoreSlaveToConfig},
+    {IDC_FIND_SLAVES, kAnyNotification, FindSlaves},
+};
+
+}  // namespace
+
+void PortName(int number, char *buf, size_t size)
+{
+    std::snprintf(buf, size, number <= 9 ? "COM%d" : "\\\\.\\COM%d", number);
+}
+
+void InitPage(WindowHandle page)
+{
+    FillPortList(page);
+    FillBaudList(page);
+    dlg::SetUint(page, IDC_SLAVE_TO_CONFIG, static_cast<unsigned>(theLink.m_slaveToConfig));
+    theComms.m_hwndPage = page;
+}
+
+void AutoOpen(WindowHandle page)
+{
+    // With no port found there is no entry 1: the list is left without a selection and the
+    // open of an empty name fails the way any failed open does.
+    dlg::ComboSetSel(page, IDC_PORT_LIST, 1);
+    SelectPortOrBaud(page);
+}
+
+void OnCommand(WindowHandle page, int id, int notification)
+{
+    for (const CommandRoute &route : kCommandRoutes) {
+        if (route.id == id &&
+            (route.notification == kAnyNotification || route.notification == notification)) {
+            route.handler(page);
+            return;
+        }
+    }
+}
+
+}  // namespace comms
