@@ -23,6 +23,7 @@ protected:
     {
         host = MakeConfigPage();
         page = host->Handle();
+        ASSERT_NE(page, nullptr);
     }
 
     void Show(const Bytes &bytes)
