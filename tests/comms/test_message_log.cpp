@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -216,12 +217,16 @@ TEST_F(MessageLogTest, TwoThreadsLoggingAtOnceLoseNoFileLine)
 {
     ScopedLogDir dir;
     TickFile(true);
-    constexpr int kPerThread = 300;
-    auto writer = [this](char who) {
+    constexpr int kPerThread = 2000;  // enough that the two threads are sure to meet
+    std::promise<void> go;
+    std::shared_future<void> start = go.get_future().share();
+    auto writer = [this, start](char who) {
+        start.wait();  // both begin together
         for (int i = 0; i < kPerThread; ++i)
             log.LogMessage("%c %d", who, i);
     };
     std::thread ui(writer, 'U'), reader(writer, 'R');
+    go.set_value();
     ui.join();
     reader.join();
 
