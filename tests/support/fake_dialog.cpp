@@ -156,7 +156,7 @@ void SetUint(WindowHandle page, int id, unsigned value)
 }
 
 // GetDlgItemInt, unsigned, no success flag: leading blanks skipped, digits read up to the first
-// other character; no digit at all, or a value beyond 32 bits, reads as 0.
+// other character; no digit at all, or a value of 2^32 - 1 or more, reads as 0.
 unsigned GetUint(WindowHandle page, int id)
 {
     if (!page) {  // no page window yet: the real calls fail quietly too
@@ -174,7 +174,8 @@ unsigned GetUint(WindowHandle page, int id)
         if (value > 0xFFFFFFFFull)
             return 0;
     }
-    return static_cast<unsigned>(value);
+    // The real call treats the top value as an overflow as well (strtoul's ULONG_MAX).
+    return value == 0xFFFFFFFFull ? 0 : static_cast<unsigned>(value);
 }
 
 bool IsChecked(WindowHandle page, int id)
