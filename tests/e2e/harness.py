@@ -6,8 +6,10 @@ the program and the virtual unit, drive the sheet and take screenshots. Every wa
 """
 import os
 import re
+import selectors
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -132,6 +134,104 @@ class Driver:
                 self.proc.kill()
                 self.proc.wait(timeout=10)
 
+class Unit:
+    """The virtual unit (klpsim) on a pseudo-terminal; everything it receives is captured and
+    everything it sends or receives is reported in its log (--verbose)."""
+
+    def __init__(self, session, args, name="unit"):
+        self.capture_path = os.path.join(session.root, name + ".capture")
+        self.log_path = os.path.join(session.root, name + ".log")
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(
+            [env_path("KLP_SIM"), "--capture", self.capture_path, "--verbose"] + list(args),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log, text=True)
+        self.path = self._first_line(10)
+
+    def _first_line(self, timeout):
+        with selectors.DefaultSelector() as sel:
+            sel.register(self.proc.stdout, selectors.EVENT_READ)
+            if not sel.select(timeout):
+                self.stop()
+                raise HarnessError("klpsim did not report its terminal")
+        line = self.proc.stdout.readline().strip()
+        if not line.startswith("/dev/"):
+            self.stop()
+            raise HarnessError(f"klpsim did not start: {line!r}")
+        return line
+
+    def captured(self):
+        """Every byte the unit has received so far."""
+        with open(self.capture_path, "rb") as f:
+            return f.read()
+
+    def wait_captured(self, count, timeout):
+        return wait_until(lambda: len(self.captured()) >= count and self.captured(), timeout,
+                          f"{count} bytes at the unit")
+
+    def frames(self, direction, kind=None):
+        """Frames the unit reported: direction 'tx' or 'rx', kind as klpsim names it."""
+        frames = []
+        with open(self.log_path) as f:
+            for line in f:
+                m = re.match(r"(tx|rx) ([a-z-]+): ?([0-9A-F ]*)$", line.strip())
+                if m and m.group(1) == direction and (kind is None or m.group(2) == kind):
+                    frames.append(bytes.fromhex(m.group(3)))
+        return frames
+
+    def holders(self):
+        """Processes other than the unit that hold its terminal open."""
+        return [pid for pid in processes_holding(self.path) if pid != self.proc.pid]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
+        self.log.close()
+
+
+def processes_holding(device):
+    """Pids of the processes with a descriptor open on device."""
+    real = os.path.realpath(device)
+    pids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        fd_dir = f"/proc/{pid}/fd"
+        try:
+            if any(os.readlink(os.path.join(fd_dir, fd)) == real for fd in os.listdir(fd_dir)):
+                pids.append(int(pid))
+        except OSError:
+            continue
+    return pids
+
+
+class ModemLog:
+    """The RTS and DTR changes the modem-control shim recorded: (ms, device, line, value)."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def events(self, device=None):
+        if not os.path.exists(self.path):
+            return []
+        events = []
+        with open(self.path) as f:
+            for line in f:
+                parts = line.split()
+                if len(parts) == 4 and (device is None or parts[1] == device):
+                    events.append((int(parts[0]), parts[1], parts[2], int(parts[3])))
+        return events
+
+    def levels(self, device):
+        """The lines' last recorded levels: {'RTS': v, 'DTR': v}."""
+        return {line: value for _, _, line, value in self.events(device)}
+
+    def changes(self, device):
+        """The changes as 'RTS1', 'DTR0', ... in order."""
+        return [f"{line}{value}" for _, _, line, value in self.events(device)]
+
 
 class Session:
     """One test file's Wine world: prefix, display, wineserver, program, driver."""
@@ -145,7 +245,10 @@ class Session:
         self.shots = os.path.join(env_path("KLP_E2E_OUT"), name)
         os.makedirs(self.shots, exist_ok=True)
         self.xvfb = None
+        self.units = []
         self.program = None
+        self.program_dir = os.path.join(self.root, "bin")  # no manual beside the program
+        self.modem = ModemLog(os.path.join(self.root, "modem.log"))
         self.driver_proc = None
         self.display = None
         self.env = None
@@ -181,6 +284,8 @@ class Session:
         if self.driver_proc:
             self.driver_proc.close()
         self.stop_program()
+        for unit in self.units:
+            unit.stop()
         if self.env:
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -208,34 +313,59 @@ class Session:
         link = os.path.join(self.prefix, "dosdevices", f"com{number}")
         if os.path.lexists(link):
             os.unlink(link)
-        if device:
-            os.symlink(device, link)
+        os.symlink(device, link)
 
     def remove_com(self, number):
-        """Leaves no COMn: an empty registry value keeps the mount manager from adding it."""
-        self.map_com(number, "")
+        """Leaves no COMn. Without a link, or with a dangling one, Wine falls back to
+        /dev/ttyS<n-1>, which may exist; so the link points at a socket, which cannot be
+        opened as a device and counts as no port at all."""
+        path = os.path.join(self.root, f"no-com{number}")
+        if not os.path.exists(path):
+            with socket.socket(socket.AF_UNIX) as sock:
+                sock.bind(path)
+        self.map_com(number, path)
+
+    def refuse_com(self, number):
+        """Makes COMn refuse to open with "access denied", which is what a port held by another
+        program answers on Windows (Wine does not make a second open of a device fail, and root
+        passes every exclusive-use lock): the port's link points at a folder."""
+        folder = os.path.join(self.root, f"held-com{number}")
+        os.makedirs(folder, exist_ok=True)
+        self.map_com(number, folder)
 
     def wine(self, args, timeout=60):
         return subprocess.run(["wine"] + args, env=self.env, cwd=self.dir, timeout=timeout,
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
 
+    def add_unit(self, *args, com=1, name=None):
+        """Starts a virtual unit with klpsim's options and makes it COMn (None: no port)."""
+        unit = Unit(self, args, name or f"unit{len(self.units) + 1}")
+        self.units.append(unit)
+        if com:
+            self.map_com(com, unit.path)
+        return unit
+
     # --- the program ----------------------------------------------------------------------
 
-    def start_program(self, modem_log=None, extra_env=None):
-        """Starts the program with the modem-control shim preloaded and waits for the sheet."""
+    def start_program(self, extra_env=None, wait=True):
+        """Starts a copy of the program (in a directory of its own, without the manual) with the
+        modem-control shim preloaded and its RTS/DTR record in self.modem; waits for the sheet."""
         env = dict(self.env)
         shim = os.environ.get("KLP_PTYSHIM")
         if shim:
             env["LD_PRELOAD"] = shim
-        if modem_log:
-            env["KLP_MODEM_LOG"] = modem_log
+        env["KLP_MODEM_LOG"] = self.modem.path
         env.update(extra_env or {})
+        os.makedirs(self.program_dir, exist_ok=True)
+        program = os.path.join(self.program_dir, os.path.basename(env_path("KLP_PROGRAM")))
+        shutil.copy2(env_path("KLP_PROGRAM"), program)
         self.program = subprocess.Popen(
-            ["wine", env_path("KLP_PROGRAM")], env=env, cwd=self.dir,
+            ["wine", program], env=env, cwd=self.dir,
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
-        self.driver()("wait-sheet")
+        if wait:
+            self.driver()("wait-sheet")
         return self.program
 
     def program_exit(self, timeout):
