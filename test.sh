@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every target and runs every test:
 # native unit tests, the same under ASan/UBSan and ThreadSanitizer, the fuzzers for a bounded
-# time, and the Windows build with its tests under Wine.
+# time, the Windows build with its tests under Wine, and the end-to-end tests.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps
@@ -24,4 +24,9 @@ tools/run-fuzzers build/fuzz
 step "windows: build, then test under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-tools/wine/wine-session ctest --preset windows -j "$jobs"
+tools/wine/wine-session ctest --preset windows -j "$jobs" -LE e2e
+
+# The real program under Wine against klpsim of the native build above; each test brings its
+# own prefix, display and wineserver and runs alone.
+step "end-to-end: the program under Wine and Xvfb against the virtual unit"
+ctest --preset windows -L e2e
