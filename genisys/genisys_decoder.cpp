@@ -48,22 +48,35 @@ const RxClass *FindClass(uint8_t header)
 // Room for " XX" per byte of the largest frame, and the terminating zero.
 constexpr int kTextSize = 3 * CGenisysProtocol::kRxBufferSize + 1;
 
+const char kHexDigits[] = "0123456789ABCDEF";
+
+// Writes " XX" (upper-case hex); a hand-made %02X, as this runs for every byte shown.
+char *PutHex(char *p, char separator, uint8_t b)
+{
+    p[0] = separator;
+    p[1] = kHexDigits[b >> 4];
+    p[2] = kHexDigits[b & 0x0F];
+    return p + 3;
+}
+
 // " %02X" for each byte from first to last (inclusive).
 void SingleText(const uint8_t *frame, int first, int last, char *text)
 {
     char *p = text;
-    *p = '\0';
     for (int i = first; i <= last; ++i)
-        p += std::snprintf(p, 4, " %02X", frame[i]);
+        p = PutHex(p, ' ', frame[i]);
+    *p = '\0';
 }
 
 // " %02X-%02X" per pair of data bytes; an odd count pairs the last one with the CRC's low byte.
 void PairText(const uint8_t *frame, int k, char *text)
 {
     char *p = text;
+    for (int i = 2; i < k - 3; i += 2) {
+        p = PutHex(p, ' ', frame[i]);
+        p = PutHex(p, '-', frame[i + 1]);
+    }
     *p = '\0';
-    for (int i = 2; i < k - 3; i += 2)
-        p += std::snprintf(p, 7, " %02X-%02X", frame[i], frame[i + 1]);
 }
 
 // Unescapes in place (an 0xF0 and the byte after it become that byte minus 0x10, mod 256);
