@@ -26,26 +26,13 @@ void FormatVersionText(char *text, size_t size, const char *fileVersion)
         std::snprintf(text, size, "Compiled on %s at %s", kBuildDate, kBuildTime);
 }
 
-// "v<file version>, compiled on ..." from the version block, or "Compiled on ..." without one.
 void ShowVersion(HWND page)
 {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     path[MAX_PATH - 1] = '\0';
-    DWORD unused = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path, &unused);
-    void *block = size ? LocalAlloc(LMEM_ZEROINIT, size) : nullptr;
-    const char *fileVersion = nullptr;
-    if (block && GetFileVersionInfoA(path, 0, size, block)) {
-        void *value = nullptr;
-        UINT length = 0;
-        if (VerQueryValueA(block, kFileVersionKey, &value, &length) && value && length)
-            fileVersion = static_cast<const char *>(value);
-    }
     char text[256];
-    FormatVersionText(text, sizeof text, fileVersion);  // before the block goes
-    if (block)
-        LocalFree(block);
+    AboutVersionText(path, text, sizeof text);
     SetDlgItemTextA(page, IDC_ABOUT_VERSION, text);
 }
 
@@ -75,6 +62,23 @@ INT_PTR Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 }  // namespace
+
+void AboutVersionText(const char *modulePath, char *text, size_t size)
+{
+    DWORD unused = 0;
+    const DWORD blockSize = GetFileVersionInfoSizeA(modulePath, &unused);
+    void *block = blockSize ? LocalAlloc(LMEM_ZEROINIT, blockSize) : nullptr;
+    const char *fileVersion = nullptr;
+    if (block && GetFileVersionInfoA(modulePath, 0, blockSize, block)) {
+        void *value = nullptr;
+        UINT length = 0;
+        if (VerQueryValueA(block, kFileVersionKey, &value, &length) && value && length)
+            fileVersion = static_cast<const char *>(value);
+    }
+    FormatVersionText(text, size, fileVersion);  // before the block goes
+    if (block)
+        LocalFree(block);
+}
 
 INT_PTR CALLBACK AboutPageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -1,0 +1,60 @@
+// The About page's version text, read from a program's version block: the program's own
+// block, a program without one, no program at all, and a buffer too small for the text.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "app/pages_win32.h"
+
+namespace {
+
+const char kStamp[] = "compiled on [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]";
+
+std::string ProgramPath()
+{
+    std::string path = KLP_PROGRAM_PATH;
+    for (char &c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path[0] == '\\' ? "Z:" + path : path;
+}
+
+std::string VersionText(const std::string &path)
+{
+    char text[256];
+    AboutVersionText(path.c_str(), text, sizeof text);
+    return text;
+}
+
+TEST(AboutVersionText, TheProgramShowsTheFileVersionOfItsBlock)
+{
+    const std::string text = VersionText(ProgramPath());
+    EXPECT_TRUE(std::regex_match(text, std::regex(std::string("v1, 0, 0, 8, ") + kStamp))) << text;
+}
+
+TEST(AboutVersionText, WithoutAVersionBlockOnlyTheBuildTimeShows)
+{
+    char self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);  // this test has no block
+    for (const std::string &path : {std::string(self), std::string("C:\\no\\such\\program.exe")}) {
+        SCOPED_TRACE(path);
+        const std::string text = VersionText(path);
+        EXPECT_TRUE(std::regex_match(text, std::regex(std::string("C") + (kStamp + 1)))) << text;
+    }
+}
+
+TEST(AboutVersionText, ASmallBufferGetsTheTextCutAndTerminated)
+{
+    char text[12];
+    std::memset(text, 'x', sizeof text);
+    AboutVersionText(ProgramPath().c_str(), text, 8);
+    EXPECT_STREQ(text, "v1, 0, ");
+    EXPECT_EQ(text[8], 'x');  // nothing written past the given size
+}
+
+}  // namespace
