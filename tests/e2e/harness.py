@@ -289,6 +289,7 @@ class Session:
         if self.env:
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._keep_records()
         if self.xvfb:
             self.xvfb.terminate()
             try:
@@ -296,6 +297,12 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def _keep_records(self):
+        """Keeps the units' logs and captures and the modem record beside the screenshots."""
+        for name in os.listdir(self.root):
+            if name.endswith((".log", ".capture")):
+                shutil.copy2(os.path.join(self.root, name), self.shots)
 
     def __enter__(self):
         return self.start()

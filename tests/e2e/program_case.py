@@ -20,10 +20,11 @@ class ProgramCase(unittest.TestCase):
         cls.session = Session(cls.NAME or cls.__name__).start()
         cls.unit = None
         try:
-            if cls.UNIT_ARGS is None:
+            args = cls.unit_args()
+            if args is None:
                 cls.session.remove_com(1)
             else:
-                cls.unit = cls.session.add_unit(*cls.UNIT_ARGS)
+                cls.unit = cls.session.add_unit(*args)
             cls.before_program()
             cls.session.start_program()
             cls.ui = cls.session.driver()
@@ -32,6 +33,10 @@ class ProgramCase(unittest.TestCase):
         except BaseException:
             cls.session.close()
             raise
+
+    @classmethod
+    def unit_args(cls):
+        return cls.UNIT_ARGS
 
     @classmethod
     def before_program(cls):
@@ -44,6 +49,10 @@ class ProgramCase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        try:
+            cls.session.screenshot("final")  # what the screen showed at the end, for a failure
+        except Exception:  # noqa: BLE001 - a missing picture must not hide the test's result
+            pass
         cls.session.close()
 
     # --- what the user sees ---------------------------------------------------------------
