@@ -112,5 +112,45 @@ class LiveTrafficTest(ProgramCase):
         self.assertEqual([line.split("\t", 1)[1] for line in without_date], want)
 
 
+# The decoder's worked examples, then an escape prefix that swallows the terminator (an insecure
+# poll) and an insecure master acknowledgement: bytes as received, and the lines they must give.
+WORKED_EXAMPLES = [
+    ("FB 01 F6", ["ID 1 Rx: Poll message (insecure)."]),
+    ("FB 01 82 F0 00 F6", ["ID 1 Rx: Poll message (secure)."]),
+    ("FB 01 8D F0 0F F6", ["ID 1 Rx: Config message (0xFB)."]),
+    ("F2 05 01 02 03 04 78 1D F6", ["ID 5 Rx: Indication data message: 01-02 03-04."]),
+    ("F2 05 01 02 03 29 B8 F6", ["ID 5 Rx: Indication data message: 01-02 03-29."]),
+    ("F4 09 11 87 AE F6", ["ID 9 Rx: Unknown 0xF4 message: 11."]),
+    ("FD 01 00 00 F6", ["CRC failed: FD 01 00 00 F6."]),
+    ("41 42", ["Received unknown data.", "Received unknown data."]),
+    ("FB 01 F0 F6", ["ID 1 Rx: Poll message (insecure)."]),
+    ("F1 02 F6", ["ID 2 Rx: Ack master message."]),
+]
+PAD = 300  # terminators outside a frame make no line: 3 s of quiet line at 100 bytes a second
+
+
+class WorkedExamplesTest(ProgramCase):
+    NAME = "worked-examples"
+
+    @classmethod
+    def unit_args(cls):
+        path = os.path.join(cls.session.root, "examples.bin")
+        with open(path, "wb") as f:
+            f.write(bytes([0xF6] * PAD) + b"".join(bytes.fromhex(w) for w, _ in WORKED_EXAMPLES))
+        return ("--replay", path, "--replay-rate", "100")
+
+    @classmethod
+    def before_program(cls):
+        os.kill(cls.unit.proc.pid, signal.SIGSTOP)  # still inside the padding
+
+    def test_lines_and_counter(self):
+        self.ui("check 0:1095 on")
+        os.kill(self.unit.proc.pid, signal.SIGCONT)
+        want = [line for _, lines in WORKED_EXAMPLES for line in lines]
+        self.wait_log(want[-1], timeout_ms=15000)
+        self.assertEqual(self.log_texts(), ["Opened COM1 at 9600 baud."] + want)
+        self.assertEqual(self.ui("text 0:1004"), "3/1")
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
