@@ -246,7 +246,7 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
         return SERIAL_OPEN_DEVICE_FAILED;
     termios tio{};
     if (!ApplyReadTiming(r->fd, &tio))
-        return SERIAL_OPEN_TIMEOUTS_FAILED;  // r closes the device
+        return SERIAL_OPEN_TIMEOUTS_FAILED;  // not a terminal; r closes the device
     r->writeMsPerByte = baud > 0 ? 11u / static_cast<uint32_t>(baud) + 1 : 1;
     if (!ApplyLine(r->fd, &tio, baud))
         return SERIAL_OPEN_LINE_FAILED;
