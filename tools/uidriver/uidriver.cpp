@@ -1,6 +1,7 @@
 // UI driver: operates the running program's property sheet from another process, one command
 // per invocation or a script of commands on standard input (see Usage below).
 #include <windows.h>
+#include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -194,6 +195,29 @@ std::string DoNoBox(const Args &a) {
 std::string DoOpen(const Args &a) { return ui::AnswerFileDialog("Open config file", a.rest); }
 std::string DoSave(const Args &a) { return ui::AnswerFileDialog("Save config file", a.rest); }
 
+// What the program's process holds, for the soak's growth checks. Counts the platform cannot
+// give read as -1.
+std::string DoResources(const Args &) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(ui::FindSheet(true), &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) throw ui::Error("cannot open the program's process: error " + std::to_string(GetLastError()));
+    DWORD handles = 0;
+    long long handleCount = GetProcessHandleCount(process, &handles) ? static_cast<long long>(handles) : -1;
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof memory;
+    bool haveMemory = GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&memory), sizeof memory);
+    char text[256];
+    std::snprintf(text, sizeof text, "pid=%lu handles=%lld gdi=%lu user=%lu private=%lld workingset=%lld",
+                  static_cast<unsigned long>(pid), handleCount,
+                  static_cast<unsigned long>(GetGuiResources(process, GR_GDIOBJECTS)),
+                  static_cast<unsigned long>(GetGuiResources(process, GR_USEROBJECTS)),
+                  haveMemory ? static_cast<long long>(memory.PrivateUsage) : -1LL,
+                  haveMemory ? static_cast<long long>(memory.WorkingSetSize) : -1LL);
+    CloseHandle(process);
+    return text;
+}
+
 std::string DoTimeout(const Args &a) {
     ui::SetTimeLimit(Number(a.words[0]));
     return "";
@@ -230,6 +254,7 @@ const Command kCommands[] = {
     {"no-box", 1, 0, true, "no-box MS [CAPTION]     fail if a box appears within MS", DoNoBox},
     {"open", 0, 0, true, "open PATH               answer \"Open config file\" with PATH", DoOpen},
     {"save", 0, 0, true, "save PATH               answer \"Save config file\"; prints a question it asks", DoSave},
+    {"resources", 0, 0, false, "resources               the program's handles, GDI/USER objects and memory", DoResources},
     {"timeout", 1, 0, false, "timeout MS              set the time limit", DoTimeout},
     {"pause", 1, 0, false, "pause MS                wait MS (at most 600000)", DoPause},
 };
