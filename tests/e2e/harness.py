@@ -355,24 +355,31 @@ class Session:
 
     # --- the program ----------------------------------------------------------------------
 
-    def start_program(self, extra_env=None, wait=True):
+    def start_program(self, extra_env=None, wait=True, program=None):
         """Starts a copy of the program (in a directory of its own, without the manual) with the
-        modem-control shim preloaded and its RTS/DTR record in self.modem; waits for the sheet."""
+        modem-control shim preloaded and its RTS/DTR record in self.modem; waits for the sheet.
+        With program, runs that executable where it lies instead, beside whatever lies there."""
         env = dict(self.env)
         shim = os.environ.get("KLP_PTYSHIM")
         if shim:
             env["LD_PRELOAD"] = shim
         env["KLP_MODEM_LOG"] = self.modem.path
         env.update(extra_env or {})
-        os.makedirs(self.program_dir, exist_ok=True)
-        program = os.path.join(self.program_dir, os.path.basename(env_path("KLP_PROGRAM")))
-        shutil.copy2(env_path("KLP_PROGRAM"), program)
+        if program:
+            program = os.path.abspath(program)
+            self.program_dir = os.path.dirname(program)
+        else:
+            os.makedirs(self.program_dir, exist_ok=True)
+            program = os.path.join(self.program_dir, os.path.basename(env_path("KLP_PROGRAM")))
+            shutil.copy2(env_path("KLP_PROGRAM"), program)
         self.program = subprocess.Popen(
             ["wine", program], env=env, cwd=self.dir,
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
         if wait:
             self.driver()("wait-sheet")
+            # On the clock of the modem record (CLOCK_MONOTONIC), in milliseconds.
+            self.sheet_seen_ms = time.monotonic() * 1000
         return self.program
 
     def program_exit(self, timeout):

@@ -37,7 +37,13 @@ class StartUpTest(ProgramCase):
         self.assertEqual(self.ui("text 0:1013"), "9600")
         self.assertEqual(self.log_texts(), [OPENED_9600])
         self.wait_modem(rts=1, dtr=1)
-        self.assertIn("RTS1", self.session.modem.changes(self.unit.path))
+        rts_ms = [ms for ms, _, line, value in self.session.modem.events(self.unit.path)
+                  if (line, value) == ("RTS", 1)][0]
+        # The page opens the port from a 200 ms timer, not while it is being made.
+        delay = rts_ms - self.session.sheet_seen_ms
+        print(f"RTS rose {delay:.0f} ms after the sheet was seen")
+        self.assertGreater(delay, 100)
+        self.assertLess(delay, 2000)
 
     def test_4_comms_page_initial_state(self):
         self.assertEqual(self.ui("text 0:1020"), "1")
