@@ -1,6 +1,7 @@
 """The UI driver against its own test sheet, which logs every notification it receives."""
 import os
 import re
+import subprocess
 import unittest
 
 from harness import Session
@@ -125,6 +126,26 @@ class UiDriverTest(unittest.TestCase):
             ok, _, message = self.ui.run(command)
             self.assertFalse(ok, command)
             self.assertIn(expected, message, command)
+
+    def test_one_command_per_invocation(self):
+        def run(*args):
+            done = subprocess.run(["wine", os.environ["KLP_UIDRIVER"], *args], env=self.session.env,
+                                  stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+            return done.returncode, done.stdout, done.stderr
+        self.ui("type 0:1020 815")
+        self.assertEqual(run("text", "0:1020"), (0, "815\n", ""))
+        code, out, err = run("--timeout", "200", "wait", "0:1020", "is", "816")
+        self.assertEqual((code, out), (1, ""))
+        self.assertIn('reads "815"', err)
+        self.assertEqual(run("check", "0:1095")[0], 2)  # on or off missing
+        code, out, _ = run("--help")
+        self.assertEqual(code, 0)
+        self.assertIn("wait TARGET is|has|re TEXT", out)
+
+    def test_resources_of_the_program(self):
+        fields = dict(item.split("=") for item in self.ui("resources").split())
+        self.assertEqual(set(fields), {"pid", "handles", "gdi", "user", "private", "workingset"})
+        self.assertGreater(int(fields["workingset"]), 1 << 20)
 
     def test_zz_close_ends_the_sheet(self):
         self.ui("click sheet:2")
