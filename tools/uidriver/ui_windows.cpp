@@ -136,12 +136,12 @@ unsigned WaitSheetGone() {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-Target Resolve(const std::string &spec) {
-    std::string where = spec, id;
-    size_t colon = spec.find(':');
+Target Resolve(const std::string &address) {
+    std::string where = address, id;
+    size_t colon = address.find(':');
     if (colon != std::string::npos) {
-        where = spec.substr(0, colon);
-        id = spec.substr(colon + 1);
+        where = address.substr(0, colon);
+        id = address.substr(colon + 1);
     }
     HWND sheet = FindSheet(true);
     Target target;
@@ -190,19 +190,19 @@ std::vector<std::string> ComboItems(HWND combo) {
     return items;
 }
 
-std::string WaitText(const std::string &spec, Match how, const std::string &want) {
+std::string WaitText(const std::string &address, Match how, const std::string &want) {
     auto deadline = Deadline();
     std::string text;
     for (;;) {
         try {
-            text = Text(Resolve(spec).window);
+            text = Text(Resolve(address).window);
             if (Matches(text, how, want)) return text;
         } catch (const Error &e) {
             text = std::string("(") + e.what() + ")";  // not there yet: keep waiting
         }
         if (Clock::now() >= deadline) {
             if (text.size() > 2000) text = "..." + text.substr(text.size() - 2000);
-            throw Error("after " + std::to_string(g_timeLimit) + " ms " + spec + " reads \"" + text + "\"");
+            throw Error("after " + std::to_string(g_timeLimit) + " ms " + address + " reads \"" + text + "\"");
         }
         Pause();
     }

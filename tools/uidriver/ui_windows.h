@@ -39,7 +39,7 @@ struct Target {
     HWND parent = nullptr;  // the dialog that receives its notifications
     int id = 0;
 };
-Target Resolve(const std::string &spec);
+Target Resolve(const std::string &address);
 
 int CurrentPage();
 void SelectPage(int index);
@@ -48,7 +48,7 @@ std::string Text(HWND hwnd);
 std::vector<std::string> ComboItems(HWND combo);
 // Waits until the text of the target satisfies the test; returns the text that matched.
 enum class Match { Is, Has, Regex };
-std::string WaitText(const std::string &spec, Match how, const std::string &want);
+std::string WaitText(const std::string &address, Match how, const std::string &want);
 
 // One line per child window: "id class visible enabled text".
 std::vector<std::string> DescribeChildren(HWND parent);

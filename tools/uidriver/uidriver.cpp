@@ -64,9 +64,9 @@ std::string JoinLines(const std::vector<std::string> &lines) {
     return out;
 }
 
-ui::Target Control(const std::string &spec) {
-    ui::Target target = ui::Resolve(spec);
-    if (!target.id) throw ui::Error(spec + " is not a control (use PAGE:ID or sheet:ID)");
+ui::Target Control(const std::string &address) {
+    ui::Target target = ui::Resolve(address);
+    if (!target.id) throw ui::Error(address + " is not a control (use PAGE:ID or sheet:ID)");
     return target;
 }
 
