@@ -26,23 +26,30 @@ const char kCutMark[] = "...";
 // Both threads log; appending under one lock keeps a line from being lost when they meet.
 std::mutex g_fileMutex;
 
-// Keeps only the characters 0x20 to 0x7E, closing up the rest.
-void KeepPrintable(char *text)
+bool IsPrintable(char c) { return c >= 0x20 && c <= 0x7E; }
+
+// Keeps only the characters 0x20 to 0x7E, closing up the rest; returns the new length.
+// Most messages are all printable but for their final line feed, so skip to the first
+// character that goes before moving anything.
+size_t KeepPrintable(char *text, size_t length)
 {
-    char *out = text;
-    for (const char *in = text; *in; ++in)
-        if (*in >= 0x20 && *in <= 0x7E)
-            *out++ = *in;
-    *out = '\0';
+    size_t out = 0;
+    while (out < length && IsPrintable(text[out]))
+        ++out;
+    for (size_t in = out; in < length; ++in)
+        if (IsPrintable(text[in]))
+            text[out++] = text[in];
+    text[out] = '\0';
+    return out;
 }
 
 // time, TAB, text, CR LF into line (kBufferSize bytes). A text that does not fit, or was
 // already cut while formatting, is shortened and ends in "..." so the cut is visible.
-void BuildLine(char *line, const char *time, const char *text, bool alreadyCut)
+void BuildLine(char *line, const char *time, const char *text, size_t textLength,
+               bool alreadyCut)
 {
     const size_t timeLength = std::min(std::strlen(time), kMaxStampLength);
     const size_t room = kBufferSize - 1 - timeLength - 3;  // TAB, CR, LF
-    size_t textLength = std::strlen(text);
     const bool cut = alreadyCut || textLength > room;
     textLength = std::min(textLength, room);
 
@@ -87,18 +94,28 @@ void AppendToFile(const char *line)
 void CCommsDlg::LogMessage(const char *format, ...)
 {
     char text[kBufferSize];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
+    int length;
+    if (std::strchr(format, '%') == nullptr) {
+        // A plain text (the decoder's line for each stray byte is one) needs no formatting.
+        length = static_cast<int>(std::strlen(format));
+        std::memcpy(text, format, std::min(static_cast<size_t>(length) + 1, sizeof text));
+        text[sizeof text - 1] = '\0';
+    } else {
+        va_list args;
+        va_start(args, format);
+        length = std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+    }
     if (length <= 0)
         return;  // nothing to say (or nothing that could be formatted)
 
-    KeepPrintable(text);
+    const bool formattedCut = static_cast<size_t>(length) >= sizeof text;
+    const size_t textLength =
+        KeepPrintable(text, formattedCut ? sizeof text - 1 : static_cast<size_t>(length));
     char time[kBufferSize];
     sys::TimeText(time, sizeof time);
     char line[kBufferSize];
-    BuildLine(line, time, text, static_cast<size_t>(length) >= sizeof text);
+    BuildLine(line, time, text, textLength, formattedCut);
 
     const WindowHandle page = m_hwndPage;
     AppendToControl(page, line);
