@@ -87,6 +87,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the Wine prefix (once)..."
   wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
+  # This Wine build does not find its own Tahoma and Marlett where Debian puts them.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf \
+     "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 fi
 wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot </dev/null >/dev/null 2>&1

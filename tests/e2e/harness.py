@@ -60,6 +60,7 @@ def _boot_template(path):
     subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=30, **quiet)
     try:
         subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=180, **quiet)
+        install_wine_fonts(path)
         # Without a window manager Wine waits 2 s for every top-level window it hides, unless
         # its windows are unmanaged; the tests time closing boxes and the program.
         subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
@@ -67,6 +68,17 @@ def _boot_template(path):
     finally:
         subprocess.run(["wineserver", "-k"], env=env, timeout=30, **quiet)
         subprocess.run(["wineserver", "-w"], env=env, timeout=30, **quiet)
+
+
+def install_wine_fonts(prefix):
+    """Puts Wine's own Tahoma and Marlett into the prefix: this Wine build does not find them
+    where Debian installs them, and without them pages and title bars draw with stand-ins."""
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for name in ("tahoma.ttf", "tahomabd.ttf", "marlett.ttf"):
+        source = os.path.join("/usr/share/wine/fonts", name)
+        if os.path.exists(source):
+            shutil.copy2(source, fonts)
 
 
 def wine_env(prefix, display=None):
