@@ -9,20 +9,13 @@
 #include <string>
 
 #include "app/pages_win32.h"
+#include "tests/support/win32_helpers.h"
 
 namespace {
 
 const char kStamp[] = "compiled on [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]";
 
-std::string ProgramPath()
-{
-    std::string path = KLP_PROGRAM_PATH;
-    for (char &c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path[0] == '\\' ? "Z:" + path : path;
-}
+std::string ProgramPath() { return win32test::WindowsPath(KLP_PROGRAM_PATH); }
 
 std::string VersionText(const std::string &path)
 {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/support/win32_helpers.h"
 
 namespace {
 
@@ -24,15 +25,7 @@ constexpr DWORD kWaitMs = 10000;
 constexpr int kApplyButton = 0x3021;
 
 // The program's path as Windows sees it: the build passes a Unix path, Wine serves it on Z:.
-std::string ProgramPath()
-{
-    std::string path = KLP_PROGRAM_PATH;
-    for (char &c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path[0] == '\\' ? "Z:" + path : path;
-}
+std::string ProgramPath() { return win32test::WindowsPath(KLP_PROGRAM_PATH); }
 
 // Polls until cond holds or the time is up; true when it held.
 bool WaitFor(const std::function<bool()> &cond, DWORD ms)

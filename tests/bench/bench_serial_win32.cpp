@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "tests/support/win32_helpers.h"
 
 namespace {
 
@@ -40,16 +41,6 @@ std::vector<uint8_t> TrafficBlock(size_t size)
     return block;
 }
 
-ULONGLONG ProcessCpuMs()
-{
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME &f) {
-        return ((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000;
-    };
-    return ms(kernel) + ms(user);
-}
-
 }  // namespace
 
 int main()
@@ -61,9 +52,9 @@ int main()
         return 1;
     }
     auto idle = [](const char *when) {
-        const ULONGLONG cpuBefore = ProcessCpuMs();
+        const ULONGLONG cpuBefore = win32test::ProcessCpuMs();
         Sleep(2000);
-        std::printf("idle %s: %.1f %% CPU over 2 s\n", when, (ProcessCpuMs() - cpuBefore) / 20.0);
+        std::printf("idle %s: %.1f %% CPU over 2 s\n", when, (win32test::ProcessCpuMs() - cpuBefore) / 20.0);
     };
     idle("before traffic");
     const std::vector<uint8_t> block = TrafficBlock(64 * 1024);

@@ -15,6 +15,7 @@
 
 #include "genisys/genisys_frame.h"
 #include "tests/serial/recording_com.h"
+#include "tests/support/win32_helpers.h"
 
 namespace {
 
@@ -339,16 +340,6 @@ TEST_F(SerialWin32Test, CloseServesAReaderThatWaitsForTheClosingThread)
     EXPECT_LT(closeMs, 2000u) << "Close waited for a reader that waited for it";
 }
 
-ULONGLONG ProcessCpuMs()
-{
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME &f) {
-        return ((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000;
-    };
-    return ms(kernel) + ms(user);
-}
-
 TEST_F(SerialWin32Test, AnUnpluggedDeviceNeitherSpinsNorHangsAndCanBeOpenedAgain)
 {
     ASSERT_EQ(com.Open(kUnplugPort, 9600), SERIAL_OPEN_OK);
@@ -357,10 +348,10 @@ TEST_F(SerialWin32Test, AnUnpluggedDeviceNeitherSpinsNorHangsAndCanBeOpenedAgain
     const std::string unplug = "Ucom9\n";
     ASSERT_EQ(control.Write(Bytes(unplug.begin(), unplug.end())), unplug.size());
     ASSERT_TRUE(com.WaitStalls(1, 5000)) << "no stall notice";
-    const ULONGLONG cpuBefore = ProcessCpuMs();
+    const ULONGLONG cpuBefore = win32test::ProcessCpuMs();
     const DWORD windowStart = GetTickCount();
     Sleep(800);  // the window we measure
-    const ULONGLONG cpuMs = ProcessCpuMs() - cpuBefore;
+    const ULONGLONG cpuMs = win32test::ProcessCpuMs() - cpuBefore;
     const DWORD wallMs = GetTickCount() - windowStart;
     std::printf("unplugged: %ld ms of CPU in %ld ms\n", static_cast<long>(cpuMs),
                 static_cast<long>(wallMs));
