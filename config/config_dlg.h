@@ -35,10 +35,11 @@ public:
     // Sends the write request with the record and opens the response window.
     void SendConfigWrite();
 
-    // Called by the receive decoder, on the reader thread, for every configuration frame
-    // (unescaped, header to final byte; length passed as 8 bits). The frame is handled on the
-    // user-interface thread while the reader waits, so the page state has one owner.
-    void OnConfigFrame(const uint8_t *frame, uint8_t length);
+    // Called through the link's events, on the reader thread, for every configuration frame
+    // (unescaped, header to final byte; length passed as 8 bits) with the tick it arrived at.
+    // The frame is handled on the user-interface thread while the reader waits, so the page
+    // state has one owner.
+    void OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
 
     uint32_t m_requestTick = 0;
     int m_writePending = 0;
@@ -60,3 +61,5 @@ private:
     void OnWriteAck(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
     static void HandOffConfigFrame(void *arrival);
 };
+
+extern CConfigDlg theConfig;  // the configuration page object (defined by the program)

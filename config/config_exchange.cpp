@@ -2,9 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/globals.h"
 #include "config/config_dlg.h"
-#include "genisys/genisys_frame.h"
+#include "genisys/genisys_protocol.h"
 #include "platform/system.h"
 #include "res/resource.h"
 
@@ -86,11 +85,11 @@ bool CConfigDlg::InResponseWindow(uint32_t now) const
     return static_cast<uint32_t>(now - m_requestTick) < kResponseMs;
 }
 
-void CConfigDlg::OnConfigFrame(const uint8_t *frame, uint8_t length)
+void CConfigDlg::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
 {
-    // The arrival time is taken here, on the reader thread, so time spent waiting for the
-    // user-interface thread does not count against the response window.
-    Arrival arrival{this, frame, length, sys::TickCount()};
+    // The arrival tick was taken by the decoder, so time spent waiting for the user-interface
+    // thread does not count against the response window.
+    Arrival arrival{this, frame, length, arrivalTick};
     sys::RunOnUiThread(&CConfigDlg::HandOffConfigFrame, &arrival);
 }
 
