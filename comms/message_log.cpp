@@ -103,6 +103,18 @@ void CCommsDlg::FlushLater(void *self)
 
 bool CCommsDlg::Flush()
 {
+    // A control's notification that logs while a batch goes in must not start another batch
+    // in the middle of this one: its line waits for the next.
+    static thread_local bool flushing = false;
+    if (flushing) {
+        if (!m_flushPending.exchange(true))
+            sys::PostToUiThread(FlushPosted, this);
+        return false;
+    }
+    flushing = true;
+    struct Done {
+        ~Done() { flushing = false; }
+    } done;
     std::lock_guard<std::mutex> lock(m_flushLock);
     const bool counters = m_countersChanged.exchange(false);
     if (counters) {
