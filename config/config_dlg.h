@@ -42,6 +42,9 @@ public:
     void OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
 
     uint32_t m_requestTick = 0;
+    // The tick just before the latest request went out: an answer can arrive while the send
+    // and its log line are still finishing, before m_requestTick is taken.
+    uint32_t m_sendTick = 0;
     int m_writePending = 0;
     int m_readPending = 0;
     WindowHandle m_hwndPage = nullptr;
