@@ -40,9 +40,15 @@ bool FromText(Message &m, const char *text, size_t length)
     if (length == 0)
         return false;
     m.cut = length >= sizeof m.text;
-    m.length = m.cut ? sizeof m.text - 1 : length;
-    std::memcpy(m.text, text, m.length);
-    m.text[m.length] = '\0';
+    const size_t kept = m.cut ? sizeof m.text - 1 : length;
+    size_t out = 0;
+    for (size_t in = 0; in < kept; ++in) {
+        m.text[out] = text[in];
+        out += IsPrintable(text[in]);
+    }
+    m.text[out] = '\0';
+    m.length = out;
+    m.filtered = true;
     return true;
 }
 
@@ -62,7 +68,9 @@ size_t KeepPrintable(char *text, size_t length)
 
 size_t Build(char *line, const char *time, Message &m)
 {
-    m.length = KeepPrintable(m.text, m.length);
+    if (!m.filtered)
+        m.length = KeepPrintable(m.text, m.length);
+    m.filtered = true;
     const size_t timeLength = StampLength(time);
     const size_t room = kBufferSize - 1 - timeLength - 3;  // TAB, CR, LF
     const bool cut = m.cut || m.length > room;

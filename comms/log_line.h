@@ -15,11 +15,12 @@ struct Message {
     char text[kBufferSize];
     size_t length = 0;
     bool cut = false;
+    bool filtered = false;  // already only printable characters
 };
 
 // printf into the message; false when that gives nothing to log (an empty text, or none).
 bool Format(Message &m, const char *format, va_list args);
-// A text made elsewhere (the link's lines); false when it is empty.
+// A text made elsewhere (the link's lines), filtered as it is copied; false when it is empty.
 bool FromText(Message &m, const char *text, size_t length);
 
 // Keeps only the characters 0x20 to 0x7E, closing up the rest; returns the new length.

@@ -134,13 +134,13 @@ bool CCommsDlg::Flush()
 // twice, and nothing the user does can land between the parts of a line.
 void CCommsDlg::ShowLines(const std::string &batch)
 {
+    const WindowHandle page = m_hwndPage;
+    if (page == nullptr)
+        return;  // no page yet: nothing to show the lines in
     m_lines.clear();
     ForEachQueuedLine(batch, [this](const char *line, size_t n, const char *, size_t) {
         m_lines.append(line, n);
     });
-    const WindowHandle page = m_hwndPage;
-    if (page == nullptr)
-        return;  // no page yet: nothing to show the lines in
     m_shown.resize(dlg::GetTextLength(page, IDC_LOG) + 1);
     m_shown.resize(dlg::GetText(page, IDC_LOG, &m_shown[0], m_shown.size()));
 

@@ -1,6 +1,8 @@
 // The link's log texts: hex dumps of frame bytes and the line formats filled without printf.
 #include "genisys/line_text.h"
 
+#include <cstring>
+
 
 namespace genisys {
 
@@ -57,26 +59,36 @@ size_t PairText(const uint8_t *frame, int k, char *text)
 
 size_t FormatLine(char *out, const char *format, int address, uint8_t header, const char *text)
 {
-    constexpr long kLongestNumber = 12;  // "-2147483648" or two hex digits
+    constexpr size_t kLongestNumber = 12;  // "-2147483648" or two hex digits
     char *p = out;
     char *const end = out + kLineTextSize - 1;
-    for (const char *f = format; *f != '\0' && end - p > kLongestNumber; ++f) {
-        if (*f != '%') {
-            *p++ = *f;
-        } else if (f[1] == 'd') {
+    const char *f = format;
+    for (;;) {
+        // The words between conversions go in whole.
+        const char *mark = std::strchr(f, '%');
+        const size_t words = mark ? static_cast<size_t>(mark - f) : std::strlen(f);
+        const size_t room = static_cast<size_t>(end - p);
+        std::memcpy(p, f, words < room ? words : room);
+        p += words < room ? words : room;
+        if (mark == nullptr || static_cast<size_t>(end - p) < kLongestNumber)
+            break;
+        f = mark + 1;
+        if (*f == 'd') {
             p = PutDecimal(p, address);
-            f += 1;
-        } else if (f[1] == '0' && f[2] == '2' && f[3] == 'X') {
+        } else if (f[0] == '0' && f[1] == '2' && f[2] == 'X') {
             *p++ = kHexDigits[header >> 4];
             *p++ = kHexDigits[header & 0x0F];
-            f += 3;
-        } else if (f[1] == 's') {
-            for (const char *t = text; *t != '\0' && p < end; ++t)
-                *p++ = *t;
-            f += 1;
+            f += 2;
+        } else if (*f == 's') {
+            const size_t n = std::strlen(text);
+            const size_t left = static_cast<size_t>(end - p);
+            std::memcpy(p, text, n < left ? n : left);
+            p += n < left ? n : left;
         } else {
-            *p++ = *f;
+            *p++ = '%';  // not one of the link's conversions: kept as written
+            continue;
         }
+        ++f;
     }
     *p = '\0';
     return static_cast<size_t>(p - out);

@@ -1,5 +1,6 @@
 // Message boxes and the user-interface thread for tests: recorded boxes, and a window that
 // either serves every call at once or holds posted calls until the test lets it run them.
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -16,8 +17,8 @@ struct Call {
     void (*fn)(void *);
     void *arg;
 };
-bool g_deferred = false;
-bool g_callerIsUi = false;  // while deferred: the caller acts as the user-interface thread
+std::atomic<bool> g_deferred{false};
+std::atomic<bool> g_callerIsUi{false};  // while deferred: the caller acts as the UI thread
 std::deque<Call> g_posted;
 Call g_later = {nullptr, nullptr};
 
@@ -40,11 +41,7 @@ void ShowMessage(WindowHandle owner, const char *text, MessageIcon icon)
 
 bool InitUiThread() { return true; }
 
-bool OnUiThread()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return !g_deferred || g_callerIsUi;
-}
+bool OnUiThread() { return !g_deferred.load() || g_callerIsUi.load(); }
 
 // Tests have no window system: run the call at once, one caller at a time.
 void RunOnUiThread(void (*fn)(void *), void *arg)
