@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
 #include "app/help.h"
 #include "app/pages_win32.h"
 #include "res/resource.h"

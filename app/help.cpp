@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
 #include "app/shell.h"
 #include "platform/system.h"
 #include "res/maker.h"

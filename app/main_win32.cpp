@@ -4,7 +4,8 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include "app/globals.h"
+#include "comms/comms_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "app/pages_win32.h"
 #include "platform/system.h"
 #include "res/resource.h"
@@ -13,6 +14,8 @@ namespace {
 
 const char kSheetCaption[] = "Kelpro (S2 to Genisys, 2 x 64 bit version)";
 const char kCloseText[] = "Close";
+const char kNoCallWindowText[] =
+    "Could not create the window that passes serial traffic to the pages. The program will close.";
 
 struct PageSpec {
     int templateId;
@@ -136,12 +139,19 @@ INT_PTR RunSheet(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    sys::InitUiThread();
+    if (!sys::InitUiThread()) {
+        // Without it every line and frame would have to be handled on the reader thread.
+        sys::ShowMessage(nullptr, kNoCallWindowText, sys::ICON_ERROR);
+        return 1;
+    }
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     const INT_PTR result = RunSheet(instance);
     // Closed here, while this thread can still serve a reader thread that is waiting on it;
     // the link object's destructor at exit then finds the port closed.
     theLink.Close();
+    // Lines still queued for CommsLog.txt go in; the page they were for is gone.
+    theComms.m_hwndPage = nullptr;
+    theComms.Flush();
     return static_cast<int>(result);
 }

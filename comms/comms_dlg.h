@@ -1,23 +1,65 @@
 // CCommsDlg: state of the Comms page, and the message log every part writes to.
 #pragma once
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
+#include "comms/log_line.h"
+#include "comms/log_queue.h"
 #include "platform/dialog.h"
 
 class CCommsDlg {
 public:
+    // The gap between two batches of lines while traffic keeps coming: the window repaints the
+    // log once per batch, and input and painting come first in between.
+    static constexpr unsigned kBatchMs = 30;
+
     virtual ~CCommsDlg() {}
 
-    // Formats, filters, time-stamps and appends one line to the log (and CommsLog.txt).
+    // Formats, filters and time-stamps one line on the calling thread and queues it for the
+    // log control (and CommsLog.txt, while the user wants it).
     void LogMessage(const char *format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
+    // The same for a message formatted elsewhere (the link's lines).
+    void LogText(const char *text, size_t length);
+
+    // The receive decoder's counts, for label 1004.
+    void ShowCounters(uint32_t polls, uint32_t acks);
+
+    // On the user-interface thread: shows everything queued in one go (lines, counters) and
+    // appends the file's lines. True when there was anything to show.
+    bool Flush();
 
     WindowHandle m_hwndPage = nullptr;
-    uint32_t m_pollCount = 0;
-    uint32_t m_ackCount = 0;
+    std::atomic<uint32_t> m_pollCount{0};
+    std::atomic<uint32_t> m_ackCount{0};
+    // Check boxes 1094 and 1095 as the user left them, kept by the user-interface thread so
+    // that other threads never ask the window.
+    std::atomic<bool> m_writeLogFile{false};
+    std::atomic<bool> m_showPolls{false};
+
+private:
+    void Enqueue(logline::Message &m);
+    void RequestFlush(size_t queued);
+    void ShowLines(const std::string &batch);
+    void AppendToFile(const std::string &batch);
+    static void FlushNow(void *self);
+    static void FlushPosted(void *self);
+    static void FlushLater(void *self);
+
+    LogQueue m_queue;
+    std::atomic<bool> m_flushPending{false};  // a posted or timed flush is on its way
+    std::atomic<bool> m_countersChanged{false};
+    std::mutex m_flushLock;  // one flush at a time (without a window every thread flushes)
+    std::string m_lines;     // the batch's lines for the control; reused
+    std::string m_fileLines; // the batch's lines for the file; reused
+    std::string m_shown;     // the control's text; reused
 };
 
+extern CCommsDlg theComms;  // the Comms page object (defined by the program)
 extern const char kCommsLogFile[];  // "CommsLog.txt", in the current directory

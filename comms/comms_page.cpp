@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/globals.h"
+#include "comms/comms_dlg.h"
+#include "genisys/genisys_protocol.h"
+#include "platform/system.h"
 #include "res/resource.h"
 #include "serial/serial_probe.h"
 
@@ -78,6 +80,14 @@ void SelectPortOrBaud(WindowHandle page)
     theComms.LogMessage("Failed to open %s at %d baud.", port, baud);
 }
 
+// The log's two check boxes, kept where the threads that log can read them without asking
+// the window.
+void StoreLogSwitches(WindowHandle page)
+{
+    theComms.m_writeLogFile = dlg::IsChecked(page, IDC_WRITE_LOG_FILE);
+    theComms.m_showPolls = dlg::IsChecked(page, IDC_SHOW_POLLS);
+}
+
 void StoreSlaveToConfig(WindowHandle page)
 {
     theLink.m_slaveToConfig = static_cast<int32_t>(dlg::GetUint(page, IDC_SLAVE_TO_CONFIG));
@@ -107,6 +117,8 @@ const CommandRoute kCommandRoutes[] = {
     {IDC_BAUD_LIST, kCbnSelChange, SelectPortOrBaud},
     {IDC_SLAVE_TO_CONFIG, kEnChange, StoreSlaveToConfig},
     {IDC_FIND_SLAVES, kAnyNotification, FindSlaves},
+    {IDC_WRITE_LOG_FILE, kAnyNotification, StoreLogSwitches},
+    {IDC_SHOW_POLLS, kAnyNotification, StoreLogSwitches},
 };
 
 }  // namespace
@@ -144,3 +156,17 @@ void OnCommand(WindowHandle page, int id, int notification)
 }
 
 }  // namespace comms
+
+int CGenisysProtocol::OpenPort(const char *portName, int16_t baud)
+{
+    const int16_t result = Open(portName, baud);
+    if (result == SERIAL_OPEN_OK) {
+        m_portOpen = 1;
+        return 1;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "Failed to open serial port '%s'\nError code %d", portName,
+                  result);
+    sys::ShowMessage(g_hwndSheet, text, sys::ICON_ERROR);
+    return 0;
+}

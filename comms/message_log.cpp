@@ -1,12 +1,11 @@
-// The message log: one time-stamped, printable line per message, in the Comms page's log
-// control and, while the user wants it, appended to CommsLog.txt.
-#include <algorithm>
+// The message log: each line formatted and time-stamped on the thread that logs it, queued,
+// and shown by the user-interface thread a batch at a time, with the control's trim applied as
+// if the lines had come one by one; while the user wants it, also appended to CommsLog.txt.
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 
 #include "comms/comms_dlg.h"
+#include "comms/log_view.h"
 #include "platform/dialog.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -16,109 +15,171 @@ const char kCommsLogFile[] = "CommsLog.txt";
 
 namespace {
 
-constexpr size_t kBufferSize = 256;  // a line, with its CR LF, is at most 255 characters
-constexpr int kTrimAtLines = 60;     // the control keeps at most 59 complete lines...
-constexpr int kTrimLines = 10;       // ...and drops the oldest ten at a time
-constexpr int kEndOfText = 0x8000;   // past the end of anything the trimmed log can hold
-constexpr size_t kMaxStampLength = 64;  // a locale's time text is far shorter than this
-const char kCutMark[] = "...";
-
-// Both threads log; appending under one lock keeps a line from being lost when they meet.
+// Appends from both threads, and from two readers when one was left behind, go in whole.
 std::mutex g_fileMutex;
-
-bool IsPrintable(char c) { return c >= 0x20 && c <= 0x7E; }
-
-// Keeps only the characters 0x20 to 0x7E, closing up the rest; returns the new length.
-// Most messages are all printable but for their final line feed, so skip to the first
-// character that goes before moving anything.
-size_t KeepPrintable(char *text, size_t length)
-{
-    size_t out = 0;
-    while (out < length && IsPrintable(text[out]))
-        ++out;
-    for (size_t in = out; in < length; ++in)
-        if (IsPrintable(text[in]))
-            text[out++] = text[in];
-    text[out] = '\0';
-    return out;
-}
-
-// time, TAB, text, CR LF into line (kBufferSize bytes). A text that does not fit, or was
-// already cut while formatting, is shortened and ends in "..." so the cut is visible.
-void BuildLine(char *line, const char *time, const char *text, size_t textLength,
-               bool alreadyCut)
-{
-    const size_t timeLength = std::min(std::strlen(time), kMaxStampLength);
-    const size_t room = kBufferSize - 1 - timeLength - 3;  // TAB, CR, LF
-    const bool cut = alreadyCut || textLength > room;
-    textLength = std::min(textLength, room);
-
-    char *p = line;
-    std::memcpy(p, time, timeLength);
-    p += timeLength;
-    *p++ = '\t';
-    std::memcpy(p, text, textLength);
-    if (cut && textLength >= sizeof kCutMark - 1)
-        std::memcpy(p + textLength - (sizeof kCutMark - 1), kCutMark, sizeof kCutMark - 1);
-    p += textLength;
-    std::memcpy(p, "\r\n", 3);
-}
-
-void AppendToControl(WindowHandle page, const char *line)
-{
-    if (dlg::EditLineCount(page, IDC_LOG) >= kTrimAtLines) {
-        const int end = dlg::EditLineIndex(page, IDC_LOG, kTrimLines);
-        if (end > 0) {
-            dlg::EditSetSel(page, IDC_LOG, 0, end);
-            dlg::EditClear(page, IDC_LOG);
-        }
-    }
-    dlg::EditSetSel(page, IDC_LOG, kEndOfText, kEndOfText);
-    dlg::EditReplaceSel(page, IDC_LOG, line);
-    dlg::EditSetSel(page, IDC_LOG, kEndOfText, kEndOfText);
-    dlg::EditScrollCaret(page, IDC_LOG);
-}
-
-void AppendToFile(const char *line)
-{
-    char date[kBufferSize];
-    sys::DateText(date, sizeof date - 1);
-    const size_t dateLength = std::min(std::strlen(date), kMaxStampLength);
-    date[dateLength] = '\t';
-    std::lock_guard<std::mutex> lock(g_fileMutex);
-    files::AppendPair(kCommsLogFile, date, dateLength + 1, line, std::strlen(line));
-}
 
 }  // namespace
 
 void CCommsDlg::LogMessage(const char *format, ...)
 {
-    char text[kBufferSize];
-    int length;
-    if (std::strchr(format, '%') == nullptr) {
-        // A plain text (the decoder's line for each stray byte is one) needs no formatting.
-        length = static_cast<int>(std::strlen(format));
-        std::memcpy(text, format, std::min(static_cast<size_t>(length) + 1, sizeof text));
-        text[sizeof text - 1] = '\0';
-    } else {
-        va_list args;
-        va_start(args, format);
-        length = std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-    }
-    if (length <= 0)
-        return;  // nothing to say (or nothing that could be formatted)
+    logline::Message m;
+    va_list args;
+    va_start(args, format);
+    const bool any = logline::Format(m, format, args);
+    va_end(args);
+    if (any)
+        Enqueue(m);
+}
 
-    const bool formattedCut = static_cast<size_t>(length) >= sizeof text;
-    const size_t textLength =
-        KeepPrintable(text, formattedCut ? sizeof text - 1 : static_cast<size_t>(length));
-    char time[kBufferSize];
+void CCommsDlg::LogText(const char *text, size_t length)
+{
+    logline::Message m;
+    if (logline::FromText(m, text, length))
+        Enqueue(m);
+}
+
+void CCommsDlg::Enqueue(logline::Message &m)
+{
+    char time[logline::kBufferSize];
     sys::TimeText(time, sizeof time);
-    char line[kBufferSize];
-    BuildLine(line, time, text, textLength, formattedCut);
+    char line[logline::kBufferSize];
+    const size_t lineLength = logline::Build(line, time, m);
+    // Each line takes the date it was logged on, whenever the window gets to it.
+    char prefix[logline::kBufferSize];
+    size_t prefixLength = 0;
+    if (m_writeLogFile.load()) {
+        char date[logline::kBufferSize];
+        sys::DateText(date, sizeof date);
+        prefixLength = logline::DatePrefix(prefix, date);
+    }
+    RequestFlush(m_queue.Push(line, lineLength, prefix, prefixLength));
+}
 
+void CCommsDlg::ShowCounters(uint32_t polls, uint32_t acks)
+{
+    m_pollCount = polls;
+    m_ackCount = acks;
+    m_countersChanged = true;
+    RequestFlush(0);
+}
+
+// A line from the user-interface thread is shown at once, after everything queued before it.
+// Other threads wake the window once and let it take what has gathered; past the queue's
+// capacity they wait until it has (the sent call is served even in modal loops and while
+// the port closes).
+void CCommsDlg::RequestFlush(size_t queued)
+{
+    if (sys::OnUiThread())
+        Flush();
+    else if (queued >= LogQueue::kCapacity)
+        sys::RunOnUiThread(FlushNow, this);
+    else if (!m_flushPending.exchange(true))
+        sys::PostToUiThread(FlushPosted, this);
+}
+
+void CCommsDlg::FlushNow(void *self) { static_cast<CCommsDlg *>(self)->Flush(); }
+
+// The first line after a quiet spell shows at once; while more keep coming, the next batch
+// waits for a timer, which the window serves only after input and painting.
+void CCommsDlg::FlushPosted(void *self)
+{
+    CCommsDlg *log = static_cast<CCommsDlg *>(self);
+    log->Flush();
+    sys::RunOnUiThreadLater(kBatchMs, FlushLater, log);
+}
+
+void CCommsDlg::FlushLater(void *self)
+{
+    CCommsDlg *log = static_cast<CCommsDlg *>(self);
+    if (log->Flush()) {
+        sys::RunOnUiThreadLater(kBatchMs, FlushLater, log);
+        return;
+    }
+    log->m_flushPending = false;
+    // A line queued just before the flag went down found it still up: take it now.
+    if (!log->m_queue.Empty() && !log->m_flushPending.exchange(true))
+        sys::RunOnUiThreadLater(kBatchMs, FlushLater, log);
+}
+
+bool CCommsDlg::Flush()
+{
+    // A control's notification that logs while a batch goes in must not start another batch
+    // in the middle of this one: its line waits for the next.
+    static thread_local bool flushing = false;
+    if (flushing) {
+        if (!m_flushPending.exchange(true))
+            sys::PostToUiThread(FlushPosted, this);
+        return false;
+    }
+    flushing = true;
+    struct Done {
+        ~Done() { flushing = false; }
+    } done;
+    std::lock_guard<std::mutex> lock(m_flushLock);
+    const bool counters = m_countersChanged.exchange(false);
+    if (counters) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%u/%u", m_pollCount.load(), m_ackCount.load());
+        dlg::SetText(m_hwndPage, IDC_COUNTERS, text);
+    }
+    const std::string &batch = m_queue.TakeAll();
+    if (batch.empty())
+        return counters;
+    ShowLines(batch);
+    AppendToFile(batch);
+    return true;
+}
+
+// The whole batch with at most one trim and one insertion, so the control repaints once or
+// twice, and nothing the user does can land between the parts of a line.
+void CCommsDlg::ShowLines(const std::string &batch)
+{
     const WindowHandle page = m_hwndPage;
-    AppendToControl(page, line);
-    if (dlg::IsChecked(page, IDC_WRITE_LOG_FILE))
-        AppendToFile(line);
+    if (page == nullptr)
+        return;  // no page yet: nothing to show the lines in
+    m_lines.clear();
+    ForEachQueuedLine(batch, [this](const char *line, size_t n, const char *, size_t) {
+        m_lines.append(line, n);
+    });
+    m_shown.resize(dlg::GetTextLength(page, IDC_LOG) + 1);
+    m_shown.resize(dlg::GetText(page, IDC_LOG, &m_shown[0], m_shown.size()));
+
+    const size_t start = logview::TrimmedStart(m_shown, m_lines);
+    const int shown = static_cast<int>(m_shown.size());
+    int end = shown;
+    const char *added = m_lines.c_str();
+    if (start > m_shown.size()) {
+        // Even the batch's first lines are trimmed away: only its tail stays.
+        added += start - m_shown.size();
+        dlg::EditSetSel(page, IDC_LOG, 0, shown);
+        end = 0;
+    } else {
+        if (start > 0) {
+            dlg::EditSetSel(page, IDC_LOG, 0, static_cast<int>(start));
+            dlg::EditClear(page, IDC_LOG);
+            end -= static_cast<int>(start);
+        }
+        dlg::EditSetSel(page, IDC_LOG, end, end);
+    }
+    dlg::EditReplaceSel(page, IDC_LOG, added);
+    end += static_cast<int>(m_lines.c_str() + m_lines.size() - added);
+    dlg::EditSetSel(page, IDC_LOG, end, end);
+    dlg::EditScrollCaret(page, IDC_LOG);
+}
+
+void CCommsDlg::AppendToFile(const std::string &batch)
+{
+    m_fileLines.clear();
+    ForEachQueuedLine(batch, [this](const char *line, size_t n, const char *prefix, size_t np) {
+        if (np == 0)
+            return;  // logged while "Write to CommsLog.txt" was clear
+        m_fileLines.append(prefix, np);
+        m_fileLines.append(line, n);
+    });
+    if (m_fileLines.empty())
+        return;
+    // One open, one write and one close for the batch; a file that cannot be opened loses the
+    // batch's lines, as it would lose each of them.
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    files::AppendPair(kCommsLogFile, m_fileLines.data(), m_fileLines.size(), "", 0);
 }

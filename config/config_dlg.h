@@ -35,12 +35,16 @@ public:
     // Sends the write request with the record and opens the response window.
     void SendConfigWrite();
 
-    // Called by the receive decoder, on the reader thread, for every configuration frame
-    // (unescaped, header to final byte; length passed as 8 bits). The frame is handled on the
-    // user-interface thread while the reader waits, so the page state has one owner.
-    void OnConfigFrame(const uint8_t *frame, uint8_t length);
+    // Called through the link's events, on the reader thread, for every configuration frame
+    // (unescaped, header to final byte; length passed as 8 bits) with the tick it arrived at.
+    // The frame is handled on the user-interface thread while the reader waits, so the page
+    // state has one owner.
+    void OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
 
     uint32_t m_requestTick = 0;
+    // The tick just before the latest request went out: an answer can arrive while the send
+    // and its log line are still finishing, before m_requestTick is taken.
+    uint32_t m_sendTick = 0;
     int m_writePending = 0;
     int m_readPending = 0;
     WindowHandle m_hwndPage = nullptr;
@@ -60,3 +64,5 @@ private:
     void OnWriteAck(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
     static void HandOffConfigFrame(void *arrival);
 };
+
+extern CConfigDlg theConfig;  // the configuration page object (defined by the program)

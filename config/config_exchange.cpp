@@ -2,9 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/globals.h"
 #include "config/config_dlg.h"
-#include "genisys/genisys_frame.h"
+#include "genisys/genisys_protocol.h"
 #include "platform/system.h"
 #include "res/resource.h"
 
@@ -53,6 +52,7 @@ struct Arrival {
 
 void CConfigDlg::OnRead(WindowHandle)
 {
+    m_sendTick = sys::TickCount();
     if (theLink.SendFrame(genisys::kHdrPoll, RequestAddress(), nullptr, 0, kConfigSend))
         dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sent config read request...");
     else
@@ -71,6 +71,7 @@ void CConfigDlg::OnWrite(WindowHandle)
 void CConfigDlg::SendConfigWrite()
 {
     dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sending write command.");
+    m_sendTick = sys::TickCount();
     const int sent = theLink.SendFrame(genisys::kHdrControl, RequestAddress(), m_record.bytes(),
                                        static_cast<int>(ConfigRecord::kSize), kConfigSend);
     // Otherwise "Sending write command." would stay on the page as if something went out.
@@ -80,17 +81,19 @@ void CConfigDlg::SendConfigWrite()
     m_requestTick = sys::TickCount();
 }
 
-bool CConfigDlg::InResponseWindow(uint32_t now) const
+bool CConfigDlg::InResponseWindow(uint32_t arrival) const
 {
-    // Unsigned difference: still right when the tick count has wrapped since the request.
-    return static_cast<uint32_t>(now - m_requestTick) < kResponseMs;
+    // Less than 1000 ms after the request's tick; an answer that arrived while the request
+    // was still being sent counts too. Unsigned differences stay right across the tick's wrap.
+    const uint32_t sending = m_requestTick - m_sendTick;
+    return static_cast<uint32_t>(arrival - m_sendTick) < sending + kResponseMs;
 }
 
-void CConfigDlg::OnConfigFrame(const uint8_t *frame, uint8_t length)
+void CConfigDlg::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
 {
-    // The arrival time is taken here, on the reader thread, so time spent waiting for the
-    // user-interface thread does not count against the response window.
-    Arrival arrival{this, frame, length, sys::TickCount()};
+    // The arrival tick was taken by the decoder, so time spent waiting for the user-interface
+    // thread does not count against the response window.
+    Arrival arrival{this, frame, length, arrivalTick};
     sys::RunOnUiThread(&CConfigDlg::HandOffConfigFrame, &arrival);
 }
 

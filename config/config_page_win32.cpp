@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include "app/globals.h"
+#include "config/config_dlg.h"
 #include "app/help.h"
 
 namespace {

@@ -1,11 +1,9 @@
-// The receive decoder: assembles Genisys frames byte by byte, checks them and logs each one.
-#include <cstdio>
-
-#include "app/globals.h"
+// The receive decoder: assembles Genisys frames byte by byte, checks them and reports each one
+// as a log line, counts polls and acknowledgements, and hands on configuration frames.
 #include "genisys/crc16.h"
 #include "genisys/genisys_protocol.h"
-#include "platform/dialog.h"
-#include "res/resource.h"
+#include "genisys/line_text.h"
+#include "platform/clock.h"
 
 using namespace genisys;
 
@@ -16,26 +14,40 @@ enum Counter { COUNT_NONE, COUNT_POLL, COUNT_ACK };
 
 struct RxClass {
     uint8_t header;
-    const char *format;  // address, then the data text (or the header for unknown frames)
+    const char *format;  // %d the address, %s the data text
     DataText text;
     Counter counter;
 };
 
-// How each header of an ordinary frame is shown. Polls and acknowledgements are counted and
-// shown only while "Show Polls/ACKs" is ticked; the poll's text depends on its length.
+// How each header of an ordinary frame is shown. Polls and acknowledgements are counted, and
+// their lines are marked so that a front end shows them only when asked; the poll's text
+// depends on its length.
 const RxClass kRxClasses[] = {
-    {kHdrAckMaster, "ID %d Rx: Ack master message.\n", TEXT_NONE, COUNT_ACK},
-    {kHdrIndication, "ID %d Rx: Indication data message:%s.\n", TEXT_PAIRS, COUNT_NONE},
-    {kHdrCheckback, "ID %d Rx: Control checkback message:%s.\n", TEXT_PAIRS, COUNT_NONE},
-    {kHdrDateTime, "ID %d Rx: Date/Time update message:%s.\n", TEXT_SINGLE, COUNT_NONE},
-    {kHdrCommonControl, "ID %d Rx: Common control message:%s.\n", TEXT_PAIRS, COUNT_NONE},
-    {kHdrAckSlave, "ID %d Rx: Ack slave message.\n", TEXT_NONE, COUNT_ACK},
+    {kHdrAckMaster, "ID %d Rx: Ack master message.", TEXT_NONE, COUNT_ACK},
+    {kHdrIndication, "ID %d Rx: Indication data message:%s.", TEXT_PAIRS, COUNT_NONE},
+    {kHdrCheckback, "ID %d Rx: Control checkback message:%s.", TEXT_PAIRS, COUNT_NONE},
+    {kHdrDateTime, "ID %d Rx: Date/Time update message:%s.", TEXT_SINGLE, COUNT_NONE},
+    {kHdrCommonControl, "ID %d Rx: Common control message:%s.", TEXT_PAIRS, COUNT_NONE},
+    {kHdrAckSlave, "ID %d Rx: Ack slave message.", TEXT_NONE, COUNT_ACK},
     {kHdrPoll, nullptr, TEXT_NONE, COUNT_POLL},
-    {kHdrControl, "ID %d Rx: Control message:%s.\n", TEXT_PAIRS, COUNT_NONE},
-    {kHdrRecall, "ID %d Rx: Recall message.\n", TEXT_NONE, COUNT_NONE},
+    {kHdrControl, "ID %d Rx: Control message:%s.", TEXT_PAIRS, COUNT_NONE},
+    {kHdrRecall, "ID %d Rx: Recall message.", TEXT_NONE, COUNT_NONE},
 };
 
-const char kUnknownFormat[] = "ID %d Rx: Unknown 0x%02X message:%s.\n";
+const char kUnknownFormat[] = "ID %d Rx: Unknown 0x%02X message:%s.";
+const char kInsecurePoll[] = "ID %d Rx: Poll message (insecure).";
+const char kSecurePoll[] = "ID %d Rx: Poll message (secure).";
+
+// Lines of configuration frames, by header.
+struct ConfigText {
+    uint8_t header;
+    const char *format;
+};
+const ConfigText kConfigTexts[] = {
+    {kHdrAckMaster, "ID %d Rx: Config message (acknowledge)."},
+    {kHdrIndication, "ID %d Rx: Config message (receive data)."},
+};
+const char kConfigOtherFormat[] = "ID %d Rx: Config message (0x%02X).";
 
 const RxClass *FindClass(uint8_t header)
 {
@@ -45,38 +57,12 @@ const RxClass *FindClass(uint8_t header)
     return nullptr;
 }
 
-// Room for " XX" per byte of the largest frame, and the terminating zero.
-constexpr int kTextSize = 3 * CGenisysProtocol::kRxBufferSize + 1;
-
-const char kHexDigits[] = "0123456789ABCDEF";
-
-// Writes " XX" (upper-case hex); a hand-made %02X, as this runs for every byte shown.
-char *PutHex(char *p, char separator, uint8_t b)
+const char *ConfigFormat(uint8_t header)
 {
-    p[0] = separator;
-    p[1] = kHexDigits[b >> 4];
-    p[2] = kHexDigits[b & 0x0F];
-    return p + 3;
-}
-
-// " %02X" for each byte from first to last (inclusive).
-void SingleText(const uint8_t *frame, int first, int last, char *text)
-{
-    char *p = text;
-    for (int i = first; i <= last; ++i)
-        p = PutHex(p, ' ', frame[i]);
-    *p = '\0';
-}
-
-// " %02X-%02X" per pair of data bytes; an odd count pairs the last one with the CRC's low byte.
-void PairText(const uint8_t *frame, int k, char *text)
-{
-    char *p = text;
-    for (int i = 2; i < k - 3; i += 2) {
-        p = PutHex(p, ' ', frame[i]);
-        p = PutHex(p, '-', frame[i + 1]);
-    }
-    *p = '\0';
+    for (const ConfigText &t : kConfigTexts)
+        if (t.header == header)
+            return t.format;
+    return kConfigOtherFormat;
 }
 
 // Unescapes in place (an 0xF0 and the byte after it become that byte minus 0x10, mod 256);
@@ -93,17 +79,18 @@ int Unescape(uint8_t *frame, int length)
     return out;
 }
 
-void ShowCounters()
+// One line with no frame behind it: the text is the whole line.
+void ReportPlain(LinkEvents *events, LineKind kind, const char *text, size_t length)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u/%u", theComms.m_pollCount, theComms.m_ackCount);
-    dlg::SetText(theComms.m_hwndPage, IDC_COUNTERS, text);
+    events->OnLine(LineEvent{kind, 0, -1, text, length});
 }
 
 }  // namespace
 
 void CGenisysProtocol::OnReceive(const uint8_t *bytes, uint32_t count)
 {
+    static const char kUnknownData[] = "Received unknown data.";
+    std::lock_guard<std::mutex> lock(m_decodeLock);
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t b = bytes[i];
         if (b == kTerminator) {
@@ -113,7 +100,7 @@ void CGenisysProtocol::OnReceive(const uint8_t *bytes, uint32_t count)
             m_rxBuffer[0] = b;  // a header restarts any frame in progress
             m_rxLength = 1;
         } else if (m_rxLength == 0) {
-            theComms.LogMessage("Received unknown data.\n");
+            ReportPlain(m_events, LineKind::kUnknownData, kUnknownData, sizeof kUnknownData - 1);
         } else if (m_rxLength < kRxBufferSize) {
             m_rxBuffer[m_rxLength++] = b;
         } else {
@@ -152,52 +139,53 @@ void CGenisysProtocol::ProcessFrame()
     if (computed == received) {
         Classify(k);
     } else if (computed == (received ^ kConfigMarker)) {
-        const int address = m_rxBuffer[1];
-        if (header == kHdrAckMaster)
-            theComms.LogMessage("ID %d Rx: Config message (acknowledge).\n", address);
-        else if (header == kHdrIndication)
-            theComms.LogMessage("ID %d Rx: Config message (receive data).\n", address);
-        else
-            theComms.LogMessage("ID %d Rx: Config message (0x%02X).\n", address, header);
-        theConfig.OnConfigFrame(m_rxBuffer, static_cast<uint8_t>(k));
+        // The arrival time is taken here, so time spent handing the frame on does not count
+        // against the configuration page's response window.
+        const uint32_t arrival = sys::TickCount();
+        Report(LineKind::kConfig, ConfigFormat(header));
+        m_events->OnConfigFrame(m_rxBuffer, static_cast<uint8_t>(k), arrival);
     } else {
         ReportCrcFailure(k);
     }
 }
 
+void CGenisysProtocol::Report(LineKind kind, const char *format, const char *text)
+{
+    char line[kLineTextSize];
+    const size_t length = FormatLine(line, format, m_rxBuffer[1], m_rxBuffer[0], text);
+    m_events->OnLine(LineEvent{kind, m_rxBuffer[0], m_rxBuffer[1], line, length});
+}
+
 void CGenisysProtocol::ReportCrcFailure(int k)
 {
-    char text[kTextSize];
+    char text[kDataTextSize];
     SingleText(m_rxBuffer, 0, k - 1, text);
-    theComms.LogMessage("CRC failed:%s.\n", text);
+    // A frame of a header alone has no address byte (the buffer still holds the previous one).
+    char line[kLineTextSize];
+    const size_t length = FormatLine(line, "CRC failed:%s.", 0, 0, text);
+    m_events->OnLine(
+        LineEvent{LineKind::kCrcFailed, m_rxBuffer[0], k >= 3 ? m_rxBuffer[1] : -1, line, length});
 }
 
 void CGenisysProtocol::Classify(int k)
 {
     const uint8_t header = m_rxBuffer[0];
-    const int address = m_rxBuffer[1];
     const RxClass *c = FindClass(header);
-    char text[kTextSize];
+    char text[kDataTextSize];
 
     if (c == nullptr) {
         SingleText(m_rxBuffer, 2, k - 4, text);
-        theComms.LogMessage(kUnknownFormat, address, header, text);
+        Report(LineKind::kTraffic, kUnknownFormat, text);
         return;
     }
     if (c->counter != COUNT_NONE) {
         if (c->counter == COUNT_POLL)
-            ++theComms.m_pollCount;
+            ++m_rxPolls;
         else
-            ++theComms.m_ackCount;
-        ShowCounters();
-        if (!dlg::IsChecked(theComms.m_hwndPage, IDC_SHOW_POLLS))
-            return;
-        if (c->format == nullptr)
-            theComms.LogMessage(k == 3 ? "ID %d Rx: Poll message (insecure).\n"
-                                       : "ID %d Rx: Poll message (secure).\n",
-                                address);
-        else
-            theComms.LogMessage(c->format, address);
+            ++m_rxAcks;
+        m_events->OnCounters(m_rxPolls, m_rxAcks);
+        const char *format = c->format ? c->format : k == 3 ? kInsecurePoll : kSecurePoll;
+        Report(LineKind::kPollOrAck, format);
         return;
     }
     if (c->text == TEXT_PAIRS)
@@ -206,5 +194,5 @@ void CGenisysProtocol::Classify(int k)
         SingleText(m_rxBuffer, 2, k - 4, text);
     else
         text[0] = '\0';
-    theComms.LogMessage(c->format, address, text);
+    Report(LineKind::kTraffic, c->format, text);
 }

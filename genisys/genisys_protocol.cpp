@@ -1,10 +1,7 @@
-// Sending on the link: SendFrame with its Tx log lines, and opening the port for the pages.
+// Sending on the link: SendFrame with its Tx log lines, and where the link's events go.
 #include "genisys/genisys_protocol.h"
 
-#include <cstdio>
-
-#include "app/globals.h"
-#include "platform/system.h"
+#include "genisys/line_text.h"
 
 namespace {
 
@@ -15,29 +12,27 @@ struct TxText {
 
 // Log lines of configuration frames the tool sends, by header.
 const TxText kConfigTxTexts[] = {
-    {genisys::kHdrPoll, "ID %d Tx: Config message (request).\n"},
-    {genisys::kHdrControl, "ID %d Tx: Config message (send data).\n"},
-    {genisys::kHdrCommit, "ID %d Tx: Config message (commit & reset).\n"},
+    {genisys::kHdrPoll, "ID %d Tx: Config message (request)."},
+    {genisys::kHdrControl, "ID %d Tx: Config message (send data)."},
+    {genisys::kHdrCommit, "ID %d Tx: Config message (commit & reset)."},
 };
 
-void LogTx(uint8_t header, uint8_t address, int flags)
+const char *TxFormat(uint8_t header, int flags)
 {
-    if (flags & SEND_NOLOG)
-        return;
-    if (!(flags & SEND_CONFIG)) {
-        theComms.LogMessage("ID %d Tx: 0x%02X message.\n", address, header);
-        return;
-    }
-    for (const TxText &t : kConfigTxTexts) {
-        if (t.header == header) {
-            theComms.LogMessage(t.format, address);
-            return;
-        }
-    }
-    theComms.LogMessage("ID %d Tx: Config message (0x%02X).\n", address, header);
+    if (!(flags & SEND_CONFIG))
+        return "ID %d Tx: 0x%02X message.";
+    for (const TxText &t : kConfigTxTexts)
+        if (t.header == header)
+            return t.format;
+    return "ID %d Tx: Config message (0x%02X).";
 }
 
 }  // namespace
+
+void CGenisysProtocol::SetEvents(genisys::LinkEvents *events)
+{
+    m_events = events ? events : &m_silent;
+}
 
 int CGenisysProtocol::SendFrame(uint8_t header, uint8_t address, const uint8_t *data, int n,
                                 int flags)
@@ -51,25 +46,15 @@ int CGenisysProtocol::SendFrame(uint8_t header, uint8_t address, const uint8_t *
     const size_t length = genisys::EncodeFrame(header, address, data, static_cast<size_t>(n),
                                                flags, wire);
     const uint32_t written = Write(wire, static_cast<uint32_t>(length));
-    LogTx(header, address, flags);
-    return written != 0 ? 1 : 0;
-}
-
-int CGenisysProtocol::OpenPort(const char *portName, int16_t baud)
-{
-    const int16_t result = Open(portName, baud);
-    if (result == SERIAL_OPEN_OK) {
-        m_portOpen = 1;
-        return 1;
+    if (!(flags & SEND_NOLOG)) {
+        char line[genisys::kLineTextSize];
+        const size_t lineLength = genisys::FormatLine(line, TxFormat(header, flags), address, header, "");
+        m_events->OnLine(genisys::LineEvent{genisys::LineKind::kSent, header, address, line, lineLength});
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "Failed to open serial port '%s'\nError code %d", portName,
-                  result);
-    sys::ShowMessage(g_hwndSheet, text, sys::ICON_ERROR);
-    return 0;
+    return written != 0 ? 1 : 0;
 }
 
 void CGenisysProtocol::OnPortStalled()
 {
-    theComms.LogMessage("Serial port stopped responding.\n");
+    m_events->OnPortStalled();
 }

@@ -11,6 +11,7 @@ namespace dlg {
 // Static text, edit boxes, buttons.
 void SetText(WindowHandle page, int id, const char *text);
 size_t GetText(WindowHandle page, int id, char *buf, size_t size);  // always zero-terminates
+size_t GetTextLength(WindowHandle page, int id);
 void SetUint(WindowHandle page, int id, unsigned value);  // SetDlgItemInt, unsigned
 unsigned GetUint(WindowHandle page, int id);  // GetDlgItemInt, unsigned: 0 for empty, junk, > 32 bits
 bool IsChecked(WindowHandle page, int id);    // IsDlgButtonChecked == BST_CHECKED
@@ -26,8 +27,6 @@ int ComboGetSel(WindowHandle page, int id);              // -1 when nothing is s
 int ComboSelectPrefix(WindowHandle page, int id, const char *prefix);
 
 // Multi-line edit control (the message log).
-int EditLineCount(WindowHandle page, int id);           // EM_GETLINECOUNT
-int EditLineIndex(WindowHandle page, int id, int line);  // EM_LINEINDEX
 void EditSetSel(WindowHandle page, int id, int start, int end);  // EM_SETSEL
 void EditClear(WindowHandle page, int id);               // WM_CLEAR
 void EditReplaceSel(WindowHandle page, int id, const char *text);  // EM_REPLACESEL, no undo

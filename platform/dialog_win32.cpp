@@ -27,6 +27,12 @@ size_t GetText(WindowHandle page, int id, char *buf, size_t size)
     return GetDlgItemTextA(Hwnd(page), id, buf, static_cast<int>(size));
 }
 
+size_t GetTextLength(WindowHandle page, int id)
+{
+    const int n = GetWindowTextLengthA(GetDlgItem(Hwnd(page), id));
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
 void SetUint(WindowHandle page, int id, unsigned value)
 {
     SetDlgItemInt(Hwnd(page), id, value, FALSE);
@@ -65,13 +71,6 @@ int ComboSelectPrefix(WindowHandle page, int id, const char *prefix)
 {
     return static_cast<int>(
         Send(page, id, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(prefix)));
-}
-
-int EditLineCount(WindowHandle page, int id) { return static_cast<int>(Send(page, id, EM_GETLINECOUNT)); }
-
-int EditLineIndex(WindowHandle page, int id, int line)
-{
-    return static_cast<int>(Send(page, id, EM_LINEINDEX, static_cast<WPARAM>(line)));
 }
 
 void EditSetSel(WindowHandle page, int id, int start, int end)

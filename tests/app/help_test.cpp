@@ -4,10 +4,13 @@
 
 #include <string>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "app/help.h"
 #include "res/maker.h"
-#include "tests/app/fake_shell.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/fakes.h"
 
 namespace {

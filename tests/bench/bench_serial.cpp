@@ -9,7 +9,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/globals.h"
+#include <type_traits>
+
+#include "app/sheet_events.h"
+#include "comms/comms_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "tests/support/fakes.h"
 #include "tools/klpsim/pty.h"
 #include "tools/klpsim/traffic.h"
@@ -23,6 +27,12 @@ constexpr size_t kBlock = 64 * 1024;
 template <typename Base>
 class Counting : public Base {
 public:
+    Counting()
+    {
+        // The decoder reports to the program's own log, as in the program.
+        if constexpr (std::is_base_of_v<CGenisysProtocol, Base>)
+            this->SetEvents(&theSheetEvents);
+    }
     ~Counting() override { this->Close(); }
 
     void OnReceive(const uint8_t *bytes, uint32_t count) override
@@ -71,7 +81,8 @@ template <typename Port>
 void Receive(benchmark::State &state, bool decode)
 {
     fake::ResetAll();
-    theComms.m_hwndPage = nullptr;  // lines are formatted, then go nowhere
+    theComms.m_hwndPage = nullptr;  // lines are formatted and queued, then go nowhere
+    theComms.m_showPolls = true;
     klpsim::Pty peer;
     Counting<Port> port;
     port.decode = decode;

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/sheet_events.h"
+#include "comms/comms_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "tests/support/win32_helpers.h"
 
 namespace {
@@ -18,6 +20,7 @@ constexpr double kLineBytesPerSecond = 1920.0;  // 19200 baud, 10 bits a byte
 
 class CountingLink : public CGenisysProtocol {
 public:
+    CountingLink() : CGenisysProtocol(&theSheetEvents) {}  // lines go to the program's log
     ~CountingLink() override { Close(); }
     void OnReceive(const uint8_t *bytes, uint32_t count) override
     {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comms/comms_dlg.h"
@@ -114,6 +116,7 @@ TEST_F(LogEditTest, TickedCheckBoxAppendsEachShownLineToTheFile)
     ScopedLogDir dir;
     log.LogMessage("not in the file");
     SendMessageA(check_, BM_SETCHECK, BST_CHECKED, 0);
+    log.m_writeLogFile = true;  // as the page keeps it when the box is clicked
     log.LogMessage("ID %d Rx: Recall message.\n", 7);
     const std::vector<std::string> shown = SplitCrLf(Text());
     ASSERT_EQ(shown.size(), 2u);
@@ -122,4 +125,73 @@ TEST_F(LogEditTest, TickedCheckBoxAppendsEachShownLineToTheFile)
     ASSERT_NE(tab, std::string::npos);
     EXPECT_GT(tab, 0u);  // the locale's date comes first
     EXPECT_EQ(file.substr(tab + 1), shown[1]);
+}
+
+namespace {
+
+// Counts the insertions a control is asked for, to see how many edits a batch takes.
+WNDPROC g_editProc = nullptr;
+int g_replaceSels = 0;
+LRESULT CALLBACK CountingEditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == EM_REPLACESEL)
+        ++g_replaceSels;
+    return CallWindowProcA(g_editProc, hwnd, message, wParam, lParam);
+}
+
+// The text with each line's time stamp (up to its TAB) taken out: stamps differ by the second.
+std::string WithoutStamps(const std::string &text)
+{
+    return std::regex_replace(text, std::regex("(^|\r\n)[^\t\r\n]*\t"), "$1");
+}
+
+}  // namespace
+
+// Lines logged by another thread while the window is busy reach the control as one batch
+// when it gets to them: one insertion, and the text that appending them one at a time, each
+// after the 60-line trim of the real control, leaves.
+TEST_F(LogEditTest, ABatchAcrossTheTrimLeavesTheTextOfLineByLine)
+{
+    HWND reference = CreateWindowExA(0, "EDIT", "", GetWindowLongA(edit_, GWL_STYLE), 10, 60, 600,
+                                     380, page_, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(reference, nullptr);
+    auto appendOne = [reference](const std::string &line) {  // the control's own rule, by hand
+        if (SendMessageA(reference, EM_GETLINECOUNT, 0, 0) >= 60) {
+            const LRESULT end = SendMessageA(reference, EM_LINEINDEX, 10, 0);
+            SendMessageA(reference, EM_SETSEL, 0, end);
+            SendMessageA(reference, WM_CLEAR, 0, 0);
+        }
+        SendMessageA(reference, EM_SETSEL, 0x8000, 0x8000);
+        SendMessageA(reference, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    };
+    const char typed[] = "typed\r\nby hand";  // the user's text, its last line unfinished
+    SetWindowTextA(edit_, typed);
+    SetWindowTextA(reference, typed);
+    for (int i = 1; i <= 40; ++i) {
+        log.LogMessage("L%d", i);
+        appendOne("T\tL" + std::to_string(i) + "\r\n");
+    }
+    g_editProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingEditProc)));
+    g_replaceSels = 0;
+    std::thread reader([this] {
+        for (int i = 41; i <= 120; ++i)
+            log.LogMessage("L%d", i);
+    });
+    reader.join();
+    EXPECT_EQ(g_replaceSels, 0) << "the window has not got to them yet";
+    for (int i = 41; i <= 120; ++i)
+        appendOne("T\tL" + std::to_string(i) + "\r\n");
+    MSG msg;
+    for (DWORD until = GetTickCount() + 500; GetTickCount() < until;) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        Sleep(5);
+    }
+    EXPECT_EQ(g_replaceSels, 1);
+    const int n = GetWindowTextLengthA(reference);
+    std::string expected(static_cast<size_t>(n) + 1, '\0');
+    expected.resize(static_cast<size_t>(GetWindowTextA(reference, &expected[0], n + 1)));
+    EXPECT_EQ(WithoutStamps(Text()), WithoutStamps(expected));
+    EXPECT_EQ(LineCount(), static_cast<int>(SendMessageA(reference, EM_GETLINECOUNT, 0, 0)));
 }

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comms/comms_dlg.h"
+#include "comms/log_line.h"
 #include "res/resource.h"
 #include "tests/comms/log_dir.h"
 #include "tests/support/fakes.h"
@@ -28,7 +30,8 @@ protected:
 
     fake::Control &Control() { return page.At(IDC_LOG); }
     std::string Text() { return page.Text(IDC_LOG); }
-    void TickFile(bool on) { page.At(IDC_WRITE_LOG_FILE).checked = on; }
+    // As the Comms page keeps the box's state for the threads that log.
+    void TickFile(bool on) { log.m_writeLogFile = on; }
 
     // Lines L1..Ln, each logged as a message.
     void LogNumbered(int from, int to)
@@ -139,10 +142,11 @@ TEST_F(MessageLogTest, LinesUpTo255CharactersStayWholeLongerOnesAreCutAndMarked)
         size_t textLength;
         bool cut;
     };
+    const std::string hugeStamp(300, '9');  // a locale's stamp is kept to 64 characters
     const Case cases[] = {
         {"10:54:31", 244, false}, {"10:54:31", 245, true}, {"10:54:31", 255, true},
         {"10:54:31", 600, true},  {"10:54:31 PM", 241, false}, {"10:54:31 PM", 242, true},
-        {"", 252, false},         {"", 253, true},
+        {"", 252, false},         {"", 253, true}, {hugeStamp.c_str(), 10, false},
     };
     for (const Case &c : cases) {
         fake::SetTimeText(c.time);
@@ -150,7 +154,7 @@ TEST_F(MessageLogTest, LinesUpTo255CharactersStayWholeLongerOnesAreCutAndMarked)
         const std::string text(c.textLength - 1, 'x');
         log.LogMessage("%sy", text.c_str());  // the last character tells whether it was kept
         const std::string line = Text();
-        const std::string stamp = std::string(c.time) + "\t";
+        const std::string stamp = std::string(c.time).substr(0, 64) + "\t";
         SCOPED_TRACE(std::string(c.time) + " / " + std::to_string(c.textLength));
         ASSERT_GE(line.size(), stamp.size() + 2);
         EXPECT_EQ(line.compare(0, stamp.size(), stamp), 0);
@@ -244,4 +248,78 @@ TEST_F(MessageLogTest, TwoThreadsLoggingAtOnceLoseNoFileLine)
     }
     for (const std::string &shown : page.LogLines(IDC_LOG))
         EXPECT_EQ(shown.compare(0, 9, "10:54:31\t"), 0) << shown;
+}
+
+// The window shows lines in batches. Whatever the batches, with the user typing into the log
+// between them and lines logged on the user-interface thread among them, the control and the
+// file end up exactly as appending the lines one at a time would leave them.
+TEST_F(MessageLogTest, BatchesLeaveTheTextAndFileOfOneAtATime)
+{
+    // The control's rule, line by line: at 60 lines or more (the text after the last CR LF
+    // counts as one), the text up to the start of line 10 goes; the line goes at the end.
+    auto appendOne = [](std::string &text, const std::string &line) {
+        size_t lines = 1;
+        for (size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2)
+            ++lines;
+        if (lines >= 60) {
+            size_t p = 0;
+            for (int i = 0; i < 10; ++i)
+                p = text.find("\r\n", p) + 2;
+            text.erase(0, p);
+        }
+        text += line;
+    };
+    std::mt19937 rng(20261208);
+    auto randomText = [&rng] {
+        std::string s(rng() % 300, 'a');  // some longer than a line holds
+        for (char &c : s)
+            c = static_cast<char>(rng() % 4 == 0 ? 1 + rng() % 255 : 'a' + rng() % 26);
+        return s;
+    };
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ScopedLogDir dir;
+        Control().text.clear();
+        fake::DeferUiCalls(true);
+        std::string expected, expectedFile;
+        const int lines = 1 + static_cast<int>(rng() % 200);
+        const unsigned batchOdds = 1 + rng() % 100;  // from one line a batch to most of them
+        for (int i = 0; i < lines; ++i) {
+            const bool toFile = rng() % 3 != 0;
+            TickFile(toFile);
+            const std::string date = rng() % 2 ? "15/12/2011" : "16/12/2011";
+            fake::SetDateText(date);
+            const bool fromUi = rng() % 10 == 0;
+            fake::CallFromUiThread(fromUi);
+            const std::string message = randomText();
+            log.LogMessage("%d %s", i, message.c_str());
+            fake::CallFromUiThread(false);
+            // What the line is, built the way the log builds it.
+            logline::Message m;
+            const std::string formatted = std::to_string(i) + " " + message;
+            ASSERT_TRUE(logline::FromText(m, formatted.data(), formatted.size()));
+            char line[logline::kBufferSize];
+            const std::string built(line, logline::Build(line, "10:54:31", m));
+            appendOne(expected, built);
+            if (toFile)
+                expectedFile += date + "\t" + built;
+            if (rng() % batchOdds == 0) {
+                fake::RunUiCalls();  // a batch ends here
+                if (rng() % 2) {      // and the user edits the log
+                    std::string &text = Control().text;
+                    const size_t at = text.empty() ? 0 : rng() % (text.size() + 1);
+                    if (rng() % 2)
+                        text.insert(at, rng() % 2 ? "typed\r\n" : "x");
+                    else
+                        text.erase(at, rng() % 40);
+                    expected = text;
+                }
+            }
+        }
+        while (fake::RunUiCalls() > 0) {
+        }
+        EXPECT_EQ(Text(), expected);
+        EXPECT_EQ(ReadFile("CommsLog.txt"), expectedFile);
+    }
+    fake::DeferUiCalls(false);
 }

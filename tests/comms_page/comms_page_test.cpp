@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "comms/comms_page.h"
 #include "res/resource.h"
-#include "tests/comms_page/fake_probe.h"
+#include "tests/support/fake_probe.h"
 #include "tests/support/fakes.h"
 
 namespace {

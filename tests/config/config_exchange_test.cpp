@@ -188,6 +188,25 @@ TEST_F(ConfigExchange, ResponseWindowIncludingTheTickWrap)
     }
 }
 
+// The decoder stamps an answer when it arrives, which can be before the request's own tick
+// is taken (the send and its log line take time): from the start of the send it counts.
+TEST_F(ConfigExchange, AnswersArrivingWhileTheRequestIsStillGoingOutCount)
+{
+    const struct {
+        int32_t arrival;  // ms after the request's tick
+        bool accepted;
+    } cases[] = {{-300, true}, {-301, false}, {999, true}, {1000, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arrival);
+        fake::SetTick(kStartTick);
+        Command(IDC_CFG_READ);
+        theConfig.m_sendTick = kStartTick - 300;  // the send took 300 ms
+        theConfig.OnConfigFrame(ReadResponse(3, 1, 0, kDefaultBytes).data(), 22,
+                                kStartTick + static_cast<uint32_t>(c.arrival));
+        EXPECT_EQ(Text(IDC_CFG_STATUS), c.accepted ? "Read complete. (F/W v3.1)" : kUnexpectedRead);
+    }
+}
+
 TEST_F(ConfigExchange, ResponsesWithNoRequestOfTheirKind)
 {
     Deliver(ReadResponse(2, 5, 2, kDefaultBytes));

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "genisys/genisys_frame.h"
 #include "res/resource.h"
 #include "tests/support/fake_browse.h"
@@ -85,7 +88,7 @@ protected:
 
     void Deliver(const Wire &frame)
     {
-        theConfig.OnConfigFrame(frame.data(), static_cast<uint8_t>(frame.size()));
+        theConfig.OnConfigFrame(frame.data(), static_cast<uint8_t>(frame.size()), sys::TickCount());
     }
 
     std::vector<Wire> TakeWrites()

@@ -58,3 +58,19 @@ TEST_F(ConfigHandOff, ResponsesFromTheReaderNeverTearThePage)
 }
 
 }  // namespace
+
+// The decoder notes when a read response arrived before it waits for the window; a window
+// busy for longer than the response window still accepts an answer that came in time.
+TEST_F(ConfigHandOff, AnswerInTimeIsAcceptedWhileTheWindowIsBusyPastTheWindow)
+{
+    Command(IDC_CFG_READ);
+    fake::AdvanceTick(300);
+    fake::BeforeUiCall([] { fake::AdvanceTick(1500); });  // the window is busy meanwhile
+    const RecordBytes record = Numbered(7);
+    const Wire wire = ConfigWire(genisys::kHdrIndication, 1,
+                                 ReadResponse(2, 5, 2, record).data() + 2, 17);
+    theLink.OnReceive(wire.data(), static_cast<uint32_t>(wire.size()));
+    fake::BeforeUiCall(nullptr);
+    EXPECT_EQ(Text(IDC_CFG_STATUS), "Read complete. (F/W v2.5)");
+    EXPECT_EQ(Record(), record);
+}

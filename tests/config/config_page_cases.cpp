@@ -7,7 +7,10 @@
 #include <random>
 #include <string>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"
 

@@ -13,7 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "app/help.h"
 #include "config/config_page_win32.h"
 #include "res/resource.h"

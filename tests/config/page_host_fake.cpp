@@ -1,5 +1,8 @@
 // The page host on the in-memory controls.
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "tests/config/page_host.h"
 #include "tests/support/fakes.h"
 

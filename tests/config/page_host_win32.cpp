@@ -1,7 +1,10 @@
 // The page host on template 129 with real controls, created through the page's own procedure.
 #include <windows.h>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "config/config_page_win32.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"

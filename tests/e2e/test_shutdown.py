@@ -10,6 +10,12 @@ class ShutDownTest(ProgramCase):
     NAME = "shutdown"
     UNIT_ARGS = ("--traffic", "200", "--stations", "5,7,9")
 
+    @classmethod
+    def after_start(cls):
+        # At this rate the log rolls the "Opened" line away within a second; a counter that
+        # has moved shows the port open and the line alive.
+        cls.ui("wait 0:1004 re [1-9]")
+
     def test_close_during_traffic(self):
         self.ui("check 0:1095 on")  # every frame a log line: the busiest receive path
         self.wait_log("Rx: Poll message")

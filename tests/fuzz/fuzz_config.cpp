@@ -14,7 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/about_dlg.h"
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+#include "genisys/genisys_protocol.h"
 #include "res/resource.h"
 #include "tests/support/fake_browse.h"
 #include "tests/support/fakes.h"
@@ -126,7 +129,7 @@ void ReceiveFrame(const uint8_t *data, size_t size)
     theConfig.OnCommand(Page(), IDC_CFG_READ);
     theConfig.OnCommand(Page(), IDC_CFG_WRITE);
     const ConfigRecord before = theConfig.m_record;
-    theConfig.OnConfigFrame(data, static_cast<uint8_t>(size));
+    theConfig.OnConfigFrame(data, static_cast<uint8_t>(size), sys::TickCount());
     const bool readResponse = size == 22 && data[0] == 0xF2;
     const uint8_t *expected = readResponse ? data + 5 : before.bytes();
     Check(std::memcmp(theConfig.m_record.bytes(), expected, ConfigRecord::kSize) == 0,

@@ -1,5 +1,5 @@
-// Test fixture for the link core: a fake Comms page, a fresh decoder and an open fake port,
-// with helpers to feed bytes and read back the log lines without their time stamp.
+// Test fixture for the link core: a fresh link reporting to recorded events over a recording
+// port, with helpers to feed bytes and read back the reported lines.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -7,24 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "genisys/genisys_frame.h"
-#include "res/resource.h"
+#include "genisys/genisys_protocol.h"
 #include "tests/genisys/traffic.h"
-#include "tests/support/fakes.h"
-
-// Strips "10:54:31\t" and the CR LF from one appended log line; a malformed line fails the test
-// and comes back marked, so no comparison can pass by accident.
-inline std::string LogText(const std::string &line)
-{
-    const std::string stamp = "10:54:31\t";
-    const bool stamped = line.compare(0, stamp.size(), stamp) == 0;
-    const bool ended = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
-    EXPECT_TRUE(stamped && ended) << "malformed log line: " << line;
-    if (!stamped || !ended)
-        return "<malformed>" + line;
-    return line.substr(stamp.size(), line.size() - stamp.size() - 2);
-}
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
+#include "tests/support/recording_events.h"
 
 // Everything the receive path produced, for comparing two runs.
 struct RxOutcome {
@@ -43,53 +30,35 @@ class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake::ResetAll();
-        fake::AddCommsControls(page);
-        page.journal = true;
-        page.At(IDC_SHOW_POLLS).checked = true;
-        theComms.m_hwndPage = page.handle();
-        ResetDecoder();
+        fake::ResetClock();
         fake::Serial() = fake::SerialState();
-        ASSERT_EQ(theLink.Open("COM1", 9600), 1);
+        ASSERT_EQ(link.Open("COM1", 9600), 1);
     }
 
-    void TearDown() override
-    {
-        theLink.Close();
-        theComms.m_hwndPage = nullptr;
-        fake::TakeConfigFrames();
-    }
+    void TearDown() override { link.Close(); }
 
-    // The decoder as at process start; the page's log and counter label emptied too.
+    // The decoder as at process start, and nothing reported yet.
     void ResetDecoder()
     {
-        theLink.m_rxLength = 0;
-        theComms.m_pollCount = 0;
-        theComms.m_ackCount = 0;
-        page.At(IDC_COUNTERS).text = "0/0";
-        page.At(IDC_LOG).text.clear();
-        page.appended.clear();
-        fake::TakeConfigFrames();
+        link.m_rxLength = 0;
+        link.m_rxPolls = link.m_rxAcks = 0;
+        events.TakeTexts();
+        events.TakeConfigFrames();
+        events.polls = events.acks = 0;
     }
 
-    void ShowPolls(bool on) { page.At(IDC_SHOW_POLLS).checked = on; }
+    // What a front end with "Show Polls/ACKs" ticked (or not) would log.
+    void ShowPolls(bool on) { showPolls = on; }
 
     void Feed(const Bytes &bytes)
     {
-        theLink.OnReceive(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        link.OnReceive(bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
 
-    // Log texts written since the last call, oldest first.
-    std::vector<std::string> TakeLines()
-    {
-        std::vector<std::string> texts;
-        for (const std::string &line : page.appended)
-            texts.push_back(LogText(line));
-        page.appended.clear();
-        return texts;
-    }
+    // Log texts reported since the last call, oldest first.
+    std::vector<std::string> TakeLines() { return events.TakeTexts(showPolls); }
 
-    std::string Counters() { return page.Text(IDC_COUNTERS); }
+    std::string Counters() { return events.CounterText(); }
 
     // Feeds the stream in chunks of the given sizes (cycled) and collects what came out.
     RxOutcome Run(const Bytes &stream, const std::vector<size_t> &chunks)
@@ -98,17 +67,19 @@ protected:
         size_t at = 0;
         for (size_t c = 0; at < stream.size(); ++c) {
             const size_t n = std::min(chunks[c % chunks.size()], stream.size() - at);
-            theLink.OnReceive(stream.data() + at, static_cast<uint32_t>(n));
+            link.OnReceive(stream.data() + at, static_cast<uint32_t>(n));
             at += n;
         }
         RxOutcome out;
         out.lines = TakeLines();
-        out.configFrames = fake::TakeConfigFrames();
-        out.polls = theComms.m_pollCount;
-        out.acks = theComms.m_ackCount;
+        out.configFrames = events.TakeConfigFrames();
+        out.polls = link.m_rxPolls;
+        out.acks = link.m_rxAcks;
         out.counterText = Counters();
         return out;
     }
 
-    fake::Page page;
+    RecordingEvents events;
+    CGenisysProtocol link{&events};
+    bool showPolls = true;
 };

@@ -2,11 +2,16 @@
 // configuration hand-off and every failure path, byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
+#include "comms/log_line.h"
 #include "genisys/crc16.h"
 #include "tests/genisys/link_fixture.h"
 
@@ -25,6 +30,15 @@ Bytes Ordinary(uint8_t header, uint8_t address, const Bytes &data = {})
 Bytes Config(uint8_t header, uint8_t address, const Bytes &data = {})
 {
     return Wire(header, address, data, SEND_CRC | SEND_CONFIG);
+}
+
+// The log line a front end makes of a reported text.
+std::string LogLine(const std::string &text)
+{
+    logline::Message m;
+    EXPECT_TRUE(logline::FromText(m, text.data(), text.size()));
+    char line[logline::kBufferSize];
+    return std::string(line, logline::Build(line, "10:54:31", m));
 }
 
 }  // namespace
@@ -60,11 +74,11 @@ TEST_F(DecoderTest, WorkedExamplesInSequence)
         Feed(s.bytes);
         EXPECT_EQ(TakeLines(), s.lines);
         EXPECT_EQ(Counters(), s.counters);
-        EXPECT_EQ(fake::TakeConfigFrames(), s.configFrames);
+        EXPECT_EQ(events.TakeConfigFrames(), s.configFrames);
     }
-    EXPECT_EQ(theComms.m_pollCount, 2u);
-    EXPECT_EQ(theComms.m_ackCount, 0u);
-    EXPECT_EQ(theLink.m_rxLength, 0);
+    EXPECT_EQ(link.m_rxPolls, 2u);
+    EXPECT_EQ(link.m_rxAcks, 0u);
+    EXPECT_EQ(link.m_rxLength, 0);
 }
 
 TEST_F(DecoderTest, ClassifiesEveryHeaderOfAnOrdinaryFrame)
@@ -102,7 +116,7 @@ TEST_F(DecoderTest, ClassifiesEveryHeaderOfAnOrdinaryFrame)
         EXPECT_EQ(TakeLines(), Lines{line}) << std::hex << int(c.header);
     }
     EXPECT_EQ(Counters(), "1/2");
-    EXPECT_TRUE(fake::TakeConfigFrames().empty());
+    EXPECT_TRUE(events.TakeConfigFrames().empty());
 }
 
 TEST_F(DecoderTest, DataTextsForEvenOddAndEmptyData)
@@ -153,7 +167,7 @@ TEST_F(DecoderTest, EscapeBeforeTheTerminatorSwallowsIt)
 {
     Feed({0xFB, 0x01, 0xF0, 0xF6});  // unescapes to FB 01 E6: an insecure poll
     EXPECT_EQ(TakeLines(), Lines{"ID 1 Rx: Poll message (insecure)."});
-    EXPECT_EQ(theComms.m_pollCount, 1u);
+    EXPECT_EQ(link.m_rxPolls, 1u);
 }
 
 TEST_F(DecoderTest, FramesTooShortForACrcAreReportedAsCrcFailures)
@@ -198,7 +212,7 @@ TEST_F(DecoderTest, ConfigurationFramesAreHandedOnNeverClassifiedOrCounted)
                                   "ID 6 Rx: Config message (0xFA).", "ID 7 Rx: Config message (0xFB).",
                                   "ID 8 Rx: Config message (0xFC)."}));
     EXPECT_EQ(Counters(), "0/0");
-    const std::vector<Bytes> frames = fake::TakeConfigFrames();
+    const std::vector<Bytes> frames = events.TakeConfigFrames();
     ASSERT_EQ(frames.size(), 5u);
     EXPECT_EQ(frames[1].size(), 22u);  // the read response: 17 data bytes
     // The last one unescaped: header, address, record, marked CRC, terminator.
@@ -227,7 +241,7 @@ TEST_F(DecoderTest, ByteOutsideAFrameAndRestartsAreHandledSilentlyOrAsUnknownDat
     // A header inside a frame drops the partial frame without a line and starts anew.
     Feed(Concat({{0xF2, 0x05, 0x01, 0x02}, Ordinary(0xFD, 9)}));
     EXPECT_EQ(TakeLines(), Lines{"ID 9 Rx: Recall message."});
-    EXPECT_EQ(theLink.m_rxLength, 0);
+    EXPECT_EQ(link.m_rxLength, 0);
 }
 
 TEST_F(DecoderTest, DataByteF6InsideAFrameArrivesEscapedAndDoesNotEndIt)
@@ -241,10 +255,10 @@ TEST_F(DecoderTest, HundredTwentyEighthByteIsHeldTheNextDropsTheFrame)
     Bytes frame = {0xF2};
     frame.insert(frame.end(), 127, 0x11);  // 128 bytes held
     Feed(frame);
-    EXPECT_EQ(theLink.m_rxLength, 128);
+    EXPECT_EQ(link.m_rxLength, 128);
     Feed({0x22, 0x33, 0x44});  // the first drops the frame, the rest are outside any frame
     EXPECT_EQ(TakeLines(), Lines(2, "Received unknown data."));
-    EXPECT_EQ(theLink.m_rxLength, 0);
+    EXPECT_EQ(link.m_rxLength, 0);
 }
 
 TEST_F(DecoderTest, TerminatorWithABufferFullDropsTheFrameWithoutALine)
@@ -254,7 +268,7 @@ TEST_F(DecoderTest, TerminatorWithABufferFullDropsTheFrameWithoutALine)
     frame.push_back(0xF6);
     Feed(frame);
     EXPECT_TRUE(TakeLines().empty());
-    EXPECT_EQ(theLink.m_rxLength, 0);
+    EXPECT_EQ(link.m_rxLength, 0);
     Feed({0x01});  // waiting for a header again
     EXPECT_EQ(TakeLines(), Lines{"Received unknown data."});
     Feed(Ordinary(0xFD, 1));
@@ -275,7 +289,7 @@ TEST_F(DecoderTest, LongestFrameIsDecodedAndHandedOnWithLength128)
     ASSERT_EQ(wire.size(), 128u);
     Feed(wire);
     EXPECT_EQ(TakeLines(), Lines{"ID 1 Rx: Config message (receive data)."});
-    const std::vector<Bytes> frames = fake::TakeConfigFrames();
+    const std::vector<Bytes> frames = events.TakeConfigFrames();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].size(), 128u);
 
@@ -296,13 +310,12 @@ TEST_F(DecoderTest, LongLinesAreCutToALogLineAndMarked)
     Feed(junk);  // 128 bytes, a CRC failure: the dump alone takes 384 characters
     Bytes longData(100, 0x33);
     Feed(Ordinary(0xF8, 1, longData));  // 100 single bytes: 300 characters
-    for (const std::string &raw : page.appended) {
-        EXPECT_LE(raw.size(), 255u);
-        const std::string text = LogText(raw);
-        ASSERT_GE(text.size(), 3u);
-        EXPECT_EQ(text.substr(text.size() - 3), "...");
-    }
     const Lines lines = TakeLines();
+    for (const std::string &text : lines) {
+        const std::string line = LogLine(text);
+        EXPECT_EQ(line.size(), 255u) << line;
+        EXPECT_EQ(line.substr(line.size() - 5), "...\r\n");
+    }
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("CRC failed: F2 5A 5A", 0), 0u);
     EXPECT_EQ(lines[1].rfind("ID 1 Rx: Date/Time update message: 33 33", 0), 0u);
@@ -310,8 +323,8 @@ TEST_F(DecoderTest, LongLinesAreCutToALogLineAndMarked)
 
 TEST_F(DecoderTest, CountersWrapAt32Bits)
 {
-    theComms.m_pollCount = UINT32_MAX;
-    theComms.m_ackCount = UINT32_MAX - 1;
+    link.m_rxPolls = UINT32_MAX;
+    link.m_rxAcks = UINT32_MAX - 1;
     Feed({0xFB, 0x01, 0xF6, 0xF1, 0x01, 0xF6});
     EXPECT_EQ(Counters(), "0/4294967295");
 }
@@ -324,15 +337,80 @@ TEST_F(DecoderTest, RecordedLineTrafficGivesOnlyAcksCountedAndWholeLines)
     ASSERT_EQ(capture.size(), 7362u);
     Feed(capture);
     EXPECT_EQ(Counters(), "0/217");
-    EXPECT_TRUE(fake::TakeConfigFrames().empty());
+    EXPECT_TRUE(events.TakeConfigFrames().empty());
     size_t acks = 0;
-    for (const std::string &raw : page.appended)
-        EXPECT_LE(raw.size(), 255u);
     for (const std::string &line : TakeLines()) {
+        EXPECT_LE(LogLine(line).size(), 255u);
         if (line == "ID 1 Rx: Ack master message.")
             ++acks;
         else
             EXPECT_TRUE(line.rfind("CRC failed: ", 0) == 0 || line == "Received unknown data.") << line;
     }
     EXPECT_EQ(acks, 217u);
+}
+
+TEST_F(DecoderTest, FrameInProgressAndCountersSurviveClosingAndReopeningThePort)
+{
+    Feed({0xFB, 0x01, 0xF6});
+    Feed({0xF2, 0x05, 0x01});  // the first bytes of an indication
+    link.Close();
+    ASSERT_EQ(link.Open("COM2", 19200), 1);
+    Feed({0x02, 0x03, 0x04, 0x78, 0x1D, 0xF6, 0xF1, 0x02, 0xF6});
+    EXPECT_EQ(TakeLines(), (Lines{"ID 1 Rx: Poll message (insecure).",
+                                  "ID 5 Rx: Indication data message: 01-02 03-04.",
+                                  "ID 2 Rx: Ack master message."}));
+    EXPECT_EQ(Counters(), "1/1");
+}
+
+// A reader that Close gave up on may still be decoding when the next open's reader starts.
+// The second waits: its lines come after the first call has finished, never in between (and
+// ThreadSanitizer sees no race on the receive state).
+TEST_F(DecoderTest, TwoReadersNeverDecodeAtOnce)
+{
+    class HeldEvents : public RecordingEvents {
+    public:
+        void OnLine(const genisys::LineEvent &line) override
+        {
+            RecordingEvents::OnLine(line);
+            if (line.address == 1) {  // the first reader's frame: held until released
+                std::unique_lock<std::mutex> lock(gate);
+                held = true;
+                changed.notify_all();
+                changed.wait(lock, [this] { return released; });
+            } else {
+                std::lock_guard<std::mutex> lock(gate);
+                secondWhileHeld = !released;
+            }
+        }
+        std::mutex gate;
+        std::condition_variable changed;
+        bool held = false, released = false, secondWhileHeld = false;
+    } held;
+    CGenisysProtocol shared(&held);
+    std::thread first([&] {
+        const Bytes frame = {0xFD, 0x01, 0x00, 0x00, 0xF6};  // reported before it returns
+        shared.OnReceive(frame.data(), static_cast<uint32_t>(frame.size()));
+    });
+    {
+        std::unique_lock<std::mutex> lock(held.gate);
+        held.changed.wait(lock, [&] { return held.held; });
+    }
+    std::atomic<bool> secondDone{false};
+    std::thread second([&] {
+        const Bytes frame = Ordinary(0xFD, 2);
+        shared.OnReceive(frame.data(), static_cast<uint32_t>(frame.size()));
+        secondDone = true;
+    });
+    // Give the second reader every chance to overtake; it must not.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(secondDone.load());
+    {
+        std::lock_guard<std::mutex> lock(held.gate);
+        held.released = true;
+    }
+    held.changed.notify_all();
+    first.join();
+    second.join();
+    EXPECT_FALSE(held.secondWhileHeld);
+    EXPECT_EQ(held.TakeTexts(), (Lines{"CRC failed: FD 01 00 00 F6.", "ID 2 Rx: Recall message."}));
 }

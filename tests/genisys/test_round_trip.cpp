@@ -126,12 +126,12 @@ TEST_F(RoundTripTest, WhatTheEncoderWritesIsDecodedAsTheSameFrame)
         Feed(Wire(header, address, data, flags));
         ASSERT_EQ(TakeLines(), std::vector<std::string>{expected})
             << "run " << run << " header " << int(header) << " n " << data.size() << " flags " << flags;
-        const std::vector<Bytes> frames = fake::TakeConfigFrames();
+        const std::vector<Bytes> frames = events.TakeConfigFrames();
         if (config)
             ASSERT_EQ(frames, std::vector<Bytes>{u});
         else
             ASSERT_TRUE(frames.empty());
-        ASSERT_EQ(theLink.m_rxLength, 0);
+        ASSERT_EQ(link.m_rxLength, 0);
         ++checked;
     }
     EXPECT_GT(checked, 3900);

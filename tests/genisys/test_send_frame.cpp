@@ -35,7 +35,7 @@ TEST_F(SendFrameTest, WorkedExamplesWriteOnceAndLogTheirLine)
          "ID 1 Tx: Config message (send data)."},
     };
     for (const Case &c : cases) {
-        const int result = theLink.SendFrame(c.header, c.address, c.data.empty() ? nullptr : c.data.data(),
+        const int result = link.SendFrame(c.header, c.address, c.data.empty() ? nullptr : c.data.data(),
                                              static_cast<int>(c.data.size()), c.flags);
         EXPECT_EQ(result, 1);
         EXPECT_EQ(TakeWrites(), std::vector<Bytes>{c.wire});
@@ -65,7 +65,7 @@ TEST_F(SendFrameTest, TxLinesByHeaderAndFlags)
         {0xFC, 7, SEND_CONFIG, "ID 7 Tx: Config message (send data)."},
     };
     for (const Case &c : cases) {
-        theLink.SendFrame(c.header, c.address, nullptr, 0, c.flags);
+        link.SendFrame(c.header, c.address, nullptr, 0, c.flags);
         EXPECT_EQ(TakeLines(), std::vector<std::string>{c.line}) << int(c.header);
     }
 }
@@ -73,7 +73,7 @@ TEST_F(SendFrameTest, TxLinesByHeaderAndFlags)
 TEST_F(SendFrameTest, NoLogSendsTheFrameAndLogsNothing)
 {
     for (int flags : {int(SEND_NOLOG), SEND_NOLOG | SEND_CRC, SEND_NOLOG | SEND_CONFIG, 7}) {
-        EXPECT_EQ(theLink.SendFrame(0xFB, 0x10, nullptr, 0, flags), 1);
+        EXPECT_EQ(link.SendFrame(0xFB, 0x10, nullptr, 0, flags), 1);
         EXPECT_EQ(TakeWrites(), std::vector<Bytes>{Wire(0xFB, 0x10, {}, flags)});
         EXPECT_TRUE(TakeLines().empty()) << flags;
     }
@@ -81,8 +81,8 @@ TEST_F(SendFrameTest, NoLogSendsTheFrameAndLogsNothing)
 
 TEST_F(SendFrameTest, NoPortOpenWritesNothingStillLogsAndReturnsZero)
 {
-    theLink.Close();
-    EXPECT_EQ(theLink.SendFrame(0xFB, 0x01, nullptr, 0, 3), 0);
+    link.Close();
+    EXPECT_EQ(link.SendFrame(0xFB, 0x01, nullptr, 0, 3), 0);
     EXPECT_TRUE(TakeWrites().empty());
     EXPECT_EQ(TakeLines(), std::vector<std::string>{"ID 1 Tx: Config message (request)."});
 }
@@ -90,7 +90,7 @@ TEST_F(SendFrameTest, NoPortOpenWritesNothingStillLogsAndReturnsZero)
 TEST_F(SendFrameTest, FailedWriteStillLogsAndReturnsZero)
 {
     fake::Serial().failWrites = true;
-    EXPECT_EQ(theLink.SendFrame(0xFE, 0x05, nullptr, 0, 3), 0);
+    EXPECT_EQ(link.SendFrame(0xFE, 0x05, nullptr, 0, 3), 0);
     EXPECT_EQ(TakeWrites().size(), 1u);  // one attempt, no retry
     EXPECT_EQ(TakeLines(), std::vector<std::string>{"ID 5 Tx: Config message (commit & reset)."});
 }
@@ -98,7 +98,7 @@ TEST_F(SendFrameTest, FailedWriteStillLogsAndReturnsZero)
 TEST_F(SendFrameTest, FindSlavesSweepSendsOneUnloggedFramePerAddress)
 {
     for (int a = 1; a <= 255; ++a)
-        ASSERT_EQ(theLink.SendFrame(0xFB, static_cast<uint8_t>(a), nullptr, 0, 7), 1);
+        ASSERT_EQ(link.SendFrame(0xFB, static_cast<uint8_t>(a), nullptr, 0, 7), 1);
     const std::vector<Bytes> writes = TakeWrites();
     ASSERT_EQ(writes.size(), 255u);
     for (int a = 1; a <= 255; ++a) {
@@ -119,7 +119,7 @@ TEST_F(SendFrameTest, FindSlavesSweepSendsOneUnloggedFramePerAddress)
 TEST_F(SendFrameTest, FourteenEscapedBytesGoOutWholeInOneWrite)
 {
     const Bytes record(14, 0xFF);
-    ASSERT_EQ(theLink.SendFrame(0xFC, 0xFF, record.data(), 14, 3), 1);
+    ASSERT_EQ(link.SendFrame(0xFC, 0xFF, record.data(), 14, 3), 1);
     const std::vector<Bytes> writes = TakeWrites();
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0], Wire(0xFC, 0xFF, record, 3));
@@ -133,7 +133,7 @@ TEST_F(SendFrameTest, FourteenEscapedBytesGoOutWholeInOneWrite)
 TEST_F(SendFrameTest, LongFramesAreSentWholeOrRefusedNeverOverrun)
 {
     const Bytes escaped(64, 0xF6);
-    ASSERT_EQ(theLink.SendFrame(0xF2, 0xF0, escaped.data(), 64, 1), 1);
+    ASSERT_EQ(link.SendFrame(0xF2, 0xF0, escaped.data(), 64, 1), 1);
     std::vector<Bytes> writes = TakeWrites();
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0], Wire(0xF2, 0xF0, escaped, 1));
@@ -141,8 +141,8 @@ TEST_F(SendFrameTest, LongFramesAreSentWholeOrRefusedNeverOverrun)
     TakeLines();
 
     const Bytes tooLong(65, 0xF6);
-    EXPECT_EQ(theLink.SendFrame(0xF2, 0x01, tooLong.data(), 65, 1), 0);
+    EXPECT_EQ(link.SendFrame(0xF2, 0x01, tooLong.data(), 65, 1), 0);
     EXPECT_TRUE(TakeWrites().empty());
-    EXPECT_EQ(theLink.SendFrame(0xF2, 0x01, tooLong.data(), -1, 1), 0);
+    EXPECT_EQ(link.SendFrame(0xF2, 0x01, tooLong.data(), -1, 1), 0);
     EXPECT_TRUE(TakeWrites().empty());
 }

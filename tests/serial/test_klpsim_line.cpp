@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/globals.h"
-#include "res/resource.h"
-#include "tests/genisys/link_fixture.h"
+#include "genisys/genisys_protocol.h"
+#include "tests/genisys/traffic.h"
 #include "tests/serial/recording_com.h"
 #include "tests/serial/sim_process.h"
-#include "tests/support/fakes.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/recording_events.h"
 
 namespace {
 
@@ -38,34 +38,27 @@ class KlpsimLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake::ResetAll();
-        fake::AddCommsControls(page);
-        page.journal = true;
-        page.At(IDC_SHOW_POLLS).checked = true;
-        theComms.m_hwndPage = page.handle();
-        theLink.m_rxLength = 0;
-        fake::TakeConfigFrames();
+        fake::ResetClock();
     }
 
     void TearDown() override
     {
-        theLink.Close();
+        link.Close();
         sim.Stop();
-        theComms.m_hwndPage = nullptr;
     }
 
     void StartAndOpen(const std::vector<std::string> &args)
     {
         ASSERT_TRUE(sim.Start(args));
-        ASSERT_EQ(theLink.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(link.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
     }
 
     std::vector<std::string> Lines()
     {
-        std::lock_guard<std::recursive_mutex> lock(page.mutex);
+        std::lock_guard<std::mutex> lock(events.mutex);
         std::vector<std::string> out;
-        for (const std::string &line : page.appended)
-            out.push_back(LogText(line));
+        for (const RecordingEvents::Line &line : events.lines)
+            out.push_back(line.text);
         return out;
     }
 
@@ -88,7 +81,7 @@ protected:
     {
         const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
         do {
-            std::vector<Bytes> frames = fake::TakeConfigFrames();
+            std::vector<Bytes> frames = events.TakeConfigFrames();
             if (!frames.empty())
                 return frames.front();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -96,7 +89,8 @@ protected:
         return {};
     }
 
-    fake::Page page;
+    RecordingEvents events;
+    CGenisysProtocol link{&events};
     SimProcess sim;
 };
 
@@ -104,7 +98,7 @@ TEST_F(KlpsimLine, AReadRequestBringsTheUnitsRecordFirmwareAndMode)
 {
     StartAndOpen({"--unit", "3", "--firmware", "1.8", "--mode", "2", "--record-hex",
                   "81F0F6FF0A0D0304111300F1FA0B"});
-    ASSERT_EQ(theLink.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
+    ASSERT_EQ(link.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
     const Bytes frame = WaitConfigFrame(3000);
     ASSERT_EQ(frame.size(), 22u);
     EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 5), (Bytes{0xF2, 3, 1, 8, 2}));
@@ -119,13 +113,13 @@ TEST_F(KlpsimLine, AWriteIsAcknowledgedAndTheCommitSavesTheRecordAndResetsTheUni
     std::remove(file.c_str());
     StartAndOpen({"--unit", "3", "--record", file, "--reset-ms", "400"});
     const uint8_t record[14] = {0x01, 0x01, 5, 7, 10, 1, 3, 63, 0x40, 3, 2, 15, 0, 255};
-    ASSERT_EQ(theLink.SendFrame(0xFC, 3, record, 14, kConfig), 1);
+    ASSERT_EQ(link.SendFrame(0xFC, 3, record, 14, kConfig), 1);
     const Bytes ack = WaitConfigFrame(3000);
     ASSERT_EQ(ack.size(), 5u);
     EXPECT_EQ(ack[0], 0xFA);
     EXPECT_EQ(ack[1], 3);
 
-    ASSERT_EQ(theLink.SendFrame(0xFE, 7, nullptr, 0, kConfig), 1);
+    ASSERT_EQ(link.SendFrame(0xFE, 7, nullptr, 0, kConfig), 1);
     Bytes saved;
     for (int i = 0; i < 300 && saved.size() != 14; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -133,10 +127,10 @@ TEST_F(KlpsimLine, AWriteIsAcknowledgedAndTheCommitSavesTheRecordAndResetsTheUni
     }
     EXPECT_EQ(saved, Bytes(record, record + 14));
     // Quiet while it resets, then it answers at the slave ID it was given.
-    ASSERT_EQ(theLink.SendFrame(0xFB, 7, nullptr, 0, kConfig), 1);
+    ASSERT_EQ(link.SendFrame(0xFB, 7, nullptr, 0, kConfig), 1);
     EXPECT_TRUE(WaitConfigFrame(150).empty()) << "answered while resetting";
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    ASSERT_EQ(theLink.SendFrame(0xFB, 7, nullptr, 0, kConfig), 1);
+    ASSERT_EQ(link.SendFrame(0xFB, 7, nullptr, 0, kConfig), 1);
     const Bytes answer = WaitConfigFrame(3000);
     ASSERT_EQ(answer.size(), 22u);
     EXPECT_EQ(answer[1], 7);
@@ -148,7 +142,7 @@ TEST_F(KlpsimLine, OrdinaryTrafficDecodesCleanly)
     StartAndOpen({"--traffic", "400", "--stations", "5,240"});
     ASSERT_TRUE(WaitLine("ID 240 Rx: Control checkback message:", 5000));
     ASSERT_TRUE(WaitLine("ID 5 Rx: Control checkback message:", 5000));
-    theLink.Close();
+    link.Close();
     const std::vector<std::string> lines = Lines();
     ASSERT_GE(lines.size(), 16u);
     for (const std::string &line : lines) {
@@ -156,7 +150,7 @@ TEST_F(KlpsimLine, OrdinaryTrafficDecodesCleanly)
         EXPECT_EQ(line.find("unknown"), std::string::npos) << line;
         EXPECT_EQ(line.find("Unknown"), std::string::npos) << line;
     }
-    EXPECT_TRUE(fake::TakeConfigFrames().empty());
+    EXPECT_TRUE(events.TakeConfigFrames().empty());
 }
 
 TEST_F(KlpsimLine, RecordsEveryByteItReceivesExactly)
@@ -168,7 +162,7 @@ TEST_F(KlpsimLine, RecordsEveryByteItReceivesExactly)
     for (uint8_t &b : sent)
         b = static_cast<uint8_t>(rng());
     for (size_t at = 0; at < sent.size(); at += 1000)
-        ASSERT_EQ(theLink.Write(sent.data() + at, 1000), 1000u);
+        ASSERT_EQ(link.Write(sent.data() + at, 1000), 1000u);
     Bytes captured;
     for (int i = 0; i < 300 && captured.size() < sent.size(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -199,24 +193,24 @@ TEST_F(KlpsimLine, ReplaysACaptureByteForByte)
 TEST_F(KlpsimLine, WrongCrcDelayAndSilenceAreServedOnRequest)
 {
     StartAndOpen({"--bad-crc"});
-    theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
+    link.SendFrame(0xFB, 1, nullptr, 0, kConfig);
     EXPECT_TRUE(WaitLine("CRC failed: F2 01 02 05 00", 3000));
-    EXPECT_TRUE(fake::TakeConfigFrames().empty());
-    theLink.Close();
+    EXPECT_TRUE(events.TakeConfigFrames().empty());
+    link.Close();
     sim.Stop();
 
     SimProcess late;
     ASSERT_TRUE(late.Start({"--delay", "400"}));
-    ASSERT_EQ(theLink.Open(late.path().c_str(), 9600), SERIAL_OPEN_OK);
-    theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
+    ASSERT_EQ(link.Open(late.path().c_str(), 9600), SERIAL_OPEN_OK);
+    link.SendFrame(0xFB, 1, nullptr, 0, kConfig);
     EXPECT_TRUE(WaitConfigFrame(250).empty()) << "answered before the delay";
     EXPECT_EQ(WaitConfigFrame(3000).size(), 22u);
-    theLink.Close();
+    link.Close();
 
     SimProcess mute;
     ASSERT_TRUE(mute.Start({"--silent"}));
-    ASSERT_EQ(theLink.Open(mute.path().c_str(), 9600), SERIAL_OPEN_OK);
-    theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
+    ASSERT_EQ(link.Open(mute.path().c_str(), 9600), SERIAL_OPEN_OK);
+    link.SendFrame(0xFB, 1, nullptr, 0, kConfig);
     EXPECT_TRUE(WaitConfigFrame(500).empty());
 }
 

@@ -93,15 +93,6 @@ struct Locked {
     std::lock_guard<std::recursive_mutex> lock;
 };
 
-// Line starts of a multi-line edit's text: the text after the last CR LF is a line too.
-std::vector<int> LineStarts(const std::string &text)
-{
-    std::vector<int> starts{0};
-    for (size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2)
-        starts.push_back(static_cast<int>(pos + 2));
-    return starts;
-}
-
 int Clamp(int pos, const std::string &text)
 {
     const int len = static_cast<int>(text.size());
@@ -143,6 +134,11 @@ size_t GetText(WindowHandle page, int id, char *buf, size_t size)
     std::memcpy(buf, text.data(), n);
     buf[n] = '\0';
     return n;
+}
+
+size_t GetTextLength(WindowHandle page, int id)
+{
+    return page ? fake::FromHandle(page)->Text(id).size() : 0;
 }
 
 void SetUint(WindowHandle page, int id, unsigned value)
@@ -255,25 +251,6 @@ int ComboSelectPrefix(WindowHandle page, int id, const char *prefix)
         }
     }
     return -1;
-}
-
-int EditLineCount(WindowHandle page, int id)
-{
-    if (!page) {  // no page window yet: the real calls fail quietly too
-        return 0;
-    }
-    Locked l(page);
-    return static_cast<int>(fake::LineStarts(l.page->At(id).text).size());
-}
-
-int EditLineIndex(WindowHandle page, int id, int line)
-{
-    if (!page) {  // no page window yet: the real calls fail quietly too
-        return -1;
-    }
-    Locked l(page);
-    const std::vector<int> starts = fake::LineStarts(l.page->At(id).text);
-    return (line >= 0 && line < static_cast<int>(starts.size())) ? starts[line] : -1;
 }
 
 void EditSetSel(WindowHandle page, int id, int start, int end)

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "serial/serial_com.h"
-#include "tests/support/fakes.h"
+#include "tests/support/fake_serial.h"
 
 namespace fake {
 

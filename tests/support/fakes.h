@@ -11,6 +11,8 @@
 
 #include "platform/dialog.h"
 #include "platform/system.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
 
 namespace fake {
 
@@ -53,12 +55,6 @@ Page *FromHandle(WindowHandle h);
 void AddCommsControls(Page &page);
 void AddConfigControls(Page &page);
 
-// The clock and locale texts.
-void SetTick(uint32_t tick);
-void AdvanceTick(uint32_t ms);
-void SetTimeText(const std::string &text);  // default "10:54:31"
-void SetDateText(const std::string &text);  // default "15/12/2011"
-
 // Message boxes shown, in order.
 struct Message {
     WindowHandle owner;
@@ -69,21 +65,21 @@ std::vector<Message> TakeMessages();
 // Runs while a message box is "open" (tests use it to act during a modal box).
 void OnMessage(std::function<void(const Message &)> hook);
 
-// Recording serial port: what CSerialCom::Write was given, and how Open behaves.
-struct SerialState {
-    std::vector<std::vector<uint8_t>> writes;  // one entry per Write call
-    std::vector<std::string> opens;            // "name@baud" per Open call
-    int16_t openResult = 1;                    // what the next Open returns
-    bool failWrites = false;                   // Write reports 0 bytes
-    int closes = 0;                            // Close calls that closed an open port
-};
-SerialState &Serial();  // take Serial().mutex() for cross-thread use
-std::mutex &SerialMutex();
+// The user-interface thread. By default every thread is it, and everything the log hands to
+// it runs at once. Deferred, no thread is: calls posted to it (and its one timer) wait until
+// the test runs them, as they would while the window is busy.
+void DeferUiCalls(bool on);
+// While deferred: the calls that follow come from the user-interface thread (or not).
+void CallFromUiThread(bool on);
+// One round of the window's loop: every posted call, then the timer if one is set. Returns
+// how many calls ran.
+int RunUiCalls();
+// Runs before each call handed to the user-interface thread and waited for (a busy window).
+void BeforeUiCall(std::function<void()> hook);
 
-// Configuration frames handed to CConfigDlg::OnConfigFrame (when the fake hand-off is linked).
-std::vector<std::vector<uint8_t>> TakeConfigFrames();
 
-// Puts the clock, locale texts and message boxes back to their initial state.
+// Puts the clock, locale texts, message boxes and the user-interface thread back to their
+// initial state.
 void ResetAll();
 
 }  // namespace fake

@@ -38,8 +38,12 @@ def prepare(out_name):
 
 
 def counters(ui):
-    polls, acks = ui("text 0:1004").split("/")
-    return int(polls), int(acks)
+    text = ui("text 0:1004")
+    try:
+        polls, acks = text.split("/")
+        return int(polls), int(acks)
+    except ValueError:
+        raise harness.HarnessError(f"the counter label reads {text!r}") from None
 
 
 def log_texts(ui):

@@ -136,7 +136,10 @@ std::string DoCheck(const Args &a) {
     bool was = ui::Send(target.window, BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (was == on) return "";
     ui::Send(target.window, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-    Notify(target, BN_CLICKED);
+    // Sent, as the button itself sends it: when the command returns, the page has taken the
+    // new state (a check box never opens a modal box that would hold the driver).
+    ui::Send(target.parent, WM_COMMAND, MAKEWPARAM(target.id, BN_CLICKED),
+             reinterpret_cast<LPARAM>(target.window));
     return "";
 }
 

@@ -1,5 +1,5 @@
 // The shell seam for tests: returns the path and result the test set, records each open.
-#include "tests/app/fake_shell.h"
+#include "tests/support/fake_shell.h"
 
 #include <cstring>
 

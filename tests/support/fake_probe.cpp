@@ -1,5 +1,5 @@
 // Port probing that answers from a table set by the test and records every name it is asked.
-#include "tests/comms_page/fake_probe.h"
+#include "tests/support/fake_probe.h"
 
 namespace {
 std::map<std::string, serial::ProbeResult> g_results;

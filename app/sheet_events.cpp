@@ -1,0 +1,22 @@
+// What the link reports, shown on the pages.
+#include "app/sheet_events.h"
+
+#include "comms/comms_dlg.h"
+#include "config/config_dlg.h"
+
+void CSheetEvents::OnLine(const genisys::LineEvent &line)
+{
+    // Polls and acknowledgements are counted always, logged only while "Show Polls/ACKs" is ticked.
+    if (line.kind == genisys::LineKind::kPollOrAck && !theComms.m_showPolls.load())
+        return;
+    theComms.LogText(line.text, line.length);
+}
+
+void CSheetEvents::OnCounters(uint32_t polls, uint32_t acks) { theComms.ShowCounters(polls, acks); }
+
+void CSheetEvents::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
+{
+    theConfig.OnConfigFrame(frame, length, arrivalTick);
+}
+
+void CSheetEvents::OnPortStalled() { theComms.LogMessage("Serial port stopped responding.\n"); }
