@@ -1,7 +1,5 @@
 // The configuration file's open and save dialogs: the common file dialogs.
-#include <windows.h>
-
-#include <commdlg.h>
+#include "config/config_browse_win32.h"
 
 #include <cstring>
 
@@ -16,15 +14,13 @@ struct BrowseKind {
     int mode;
     const char *title;
     DWORD flags;
-    BOOL(WINAPI *run)(LPOPENFILENAMEA);
+    bool save;
 };
 
 const BrowseKind kKinds[] = {
-    {CConfigDlg::BROWSE_OPEN, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
-     GetOpenFileNameA},
+    {CConfigDlg::BROWSE_OPEN, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, false},
     {CConfigDlg::BROWSE_SAVE, "Save config file",
-     OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_NOREADONLYRETURN,
-     GetSaveFileNameA},
+     OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_NOREADONLYRETURN, true},
 };
 
 const BrowseKind *KindOf(int mode)
@@ -37,27 +33,40 @@ const BrowseKind *KindOf(int mode)
 
 }  // namespace
 
-char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
+bool MakeBrowseDialog(HWND owner, int mode, char *file, char *title, BrowseDialog &dialog)
 {
     const BrowseKind *kind = KindOf(mode);
     if (kind == nullptr)
-        return nullptr;
-    char file[kPathSize] = "";
-    char title[kPathSize] = "";  // asked for by the dialog, not used afterwards
-    OPENFILENAMEA ofn = {};
+        return false;
+    file[0] = '\0';
+    title[0] = '\0';  // asked for by the dialog, not used afterwards
+    OPENFILENAMEA &ofn = dialog.ofn;
+    ofn = OPENFILENAMEA();
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = reinterpret_cast<HWND>(owner);
+    ofn.hwndOwner = owner;
     ofn.lpstrFilter = kFilter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
+    ofn.nMaxFile = CConfigDlg::kPathSize;
     ofn.lpstrFileTitle = title;
-    ofn.nMaxFileTitle = sizeof title;
+    ofn.nMaxFileTitle = CConfigDlg::kPathSize;
     ofn.lpstrInitialDir = "";
     ofn.lpstrTitle = kind->title;
     ofn.Flags = kind->flags;
     ofn.lpstrDefExt = "klp";
-    if (!kind->run(&ofn))
+    dialog.save = kind->save;
+    return true;
+}
+
+char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
+{
+    char file[kPathSize];
+    char title[kPathSize];
+    BrowseDialog dialog;
+    if (!MakeBrowseDialog(reinterpret_cast<HWND>(owner), mode, file, title, dialog))
+        return nullptr;
+    const BOOL chosen = dialog.save ? GetSaveFileNameA(&dialog.ofn) : GetOpenFileNameA(&dialog.ofn);
+    if (!chosen)
         return nullptr;
     file[kPathSize - 1] = '\0';
     std::memcpy(path, file, std::strlen(file) + 1);

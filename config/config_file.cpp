@@ -25,6 +25,7 @@ const char *SaveFailureText(files::WriteResult result)
 {
     switch (result) {
     case files::WRITE_CREATE_FAILED:
+    case files::WRITE_ONLY_IN_PLACE:
         return "Failed to create/open config file";
     case files::WRITE_FAILED:
         return "Failed to write config file";
@@ -60,8 +61,11 @@ void CConfigDlg::OnSave(WindowHandle page)
         return;
     ControlsToRecord(page);
     // The new file replaces the old one only once written whole, so a failure keeps the old.
-    const files::WriteResult result =
-        files::ReplaceContents(path, m_record.bytes(), ConfigRecord::kSize);
+    files::WriteResult result = files::ReplaceContents(path, m_record.bytes(), ConfigRecord::kSize);
+    // Where nothing can be put beside the file (a path at the length limit, a folder where
+    // only the file may be written), the file itself is written, as a save always could.
+    if (result == files::WRITE_ONLY_IN_PLACE)
+        result = files::OverwriteContents(path, m_record.bytes(), ConfigRecord::kSize);
     if (const char *text = SaveFailureText(result))
         sys::ShowMessage(page, text, sys::ICON_ERROR);
 }

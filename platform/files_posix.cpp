@@ -7,9 +7,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace {
+
+constexpr int kMaxLinkHops = 40;    // as many links as the kernel follows in one path
+constexpr int kTempAttempts = 100;  // names tried before a folder counts as taking no file
 
 bool WriteAll(int fd, const void *data, size_t n)
 {
@@ -39,6 +45,93 @@ bool ReadAll(int fd, unsigned char *buf, size_t n)
     }
     return true;
 }
+
+// The folder part of a path with its slash; empty for a bare name in the current folder.
+std::string FolderOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a save writes: symbolic links followed to their end, also to a target not made
+// yet, so that a link stays a link. false for a loop of links.
+bool FollowLinks(const char *path, std::string &file)
+{
+    std::string name = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(name.c_str(), target, sizeof target);
+        if (n < 0) {  // not a link (or nothing there): this is the file
+            file = name;
+            return true;
+        }
+        if (static_cast<size_t>(n) >= sizeof target)
+            return false;
+        const std::string link(target, static_cast<size_t>(n));
+        name = link[0] == '/' ? link : FolderOf(name) + link;
+    }
+    return false;
+}
+
+// Read-only for a save: the caller may not write it, or it has no write permission at all
+// (root may write anything, but a file made read-only stays so, as on Windows).
+bool ReadOnly(const std::string &file, const struct stat &st)
+{
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+           ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
+// A name nobody uses in the file's folder, different on every attempt.
+std::string TempNameBeside(const std::string &file, int attempt)
+{
+    uint32_t random = 0;
+    if (::getentropy(&random, sizeof random) != 0)
+        random = static_cast<uint32_t>(::getpid()) * 7919u + static_cast<uint32_t>(attempt);
+    char name[32];
+    std::snprintf(name, sizeof name, ".klp-%08x.tmp", static_cast<unsigned>(random));
+    return FolderOf(file) + name;
+}
+
+// Creates a new file beside file, exclusively, so that no other file is ever overwritten;
+// the usual permissions of a new file (0666 less the umask). -1 and the error when the
+// folder takes no new file.
+int CreateTempBeside(const std::string &file, std::string &temp, int &error)
+{
+    error = EEXIST;
+    for (int attempt = 0; attempt < kTempAttempts && error == EEXIST; ++attempt) {
+        temp = TempNameBeside(file, attempt);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fd;
+        error = errno;
+    }
+    return -1;
+}
+
+// A folder that takes no new file for want of permission or name length may still let the
+// file itself be written; any other failure (no such folder, a full disk) ends the save with
+// the old file untouched.
+files::WriteResult NoTempResult(int error)
+{
+    const bool onlyInPlace = error == EACCES || error == EPERM || error == ENAMETOOLONG;
+    return onlyInPlace ? files::WRITE_ONLY_IN_PLACE : files::WRITE_CREATE_FAILED;
+}
+
+// The old file's owner and permissions on the new one (owner first: a change of owner clears
+// the set-id bits). false when the owner cannot be kept, as only root may give a file away.
+bool KeepOwnerAndMode(int fd, const struct stat &old)
+{
+    struct stat now;
+    if (::fstat(fd, &now) != 0)
+        return false;
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Devices and pipes have nothing to flush to; only a real failure counts.
+bool Synced(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
 
 }  // namespace
 
@@ -86,24 +179,49 @@ ReadResult ReadExactly(const char *path, unsigned char *buf, size_t n)
 
 WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t n)
 {
-    // A read-only file is not replaced, as it would not be overwritten on Windows either.
-    if (::access(path, F_OK) == 0 && ::access(path, W_OK) != 0)
+    std::string file;
+    if (!FollowLinks(path, file))
         return WRITE_CREATE_FAILED;
-    const std::string temp = std::string(path) + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat old;
+    const bool exists = ::stat(file.c_str(), &old) == 0;
+    if (exists && ReadOnly(file, old))
+        return WRITE_CREATE_FAILED;
+    if (exists && !S_ISREG(old.st_mode))
+        return WRITE_ONLY_IN_PLACE;  // a device is written to, never replaced by a file
+    std::string temp;
+    int error = 0;
+    const int fd = CreateTempBeside(file, temp, error);
     if (fd < 0)
-        return WRITE_CREATE_FAILED;
+        return NoTempResult(error);
+    if (exists && !KeepOwnerAndMode(fd, old)) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return WRITE_ONLY_IN_PLACE;
+    }
     const bool written = WriteAll(fd, data, n) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         ::unlink(temp.c_str());
         return WRITE_FAILED;
     }
-    if (::rename(temp.c_str(), path) != 0) {
+    if (::rename(temp.c_str(), file.c_str()) != 0) {
         ::unlink(temp.c_str());
         return WRITE_CREATE_FAILED;
     }
     return WRITE_OK;
+}
+
+WriteResult OverwriteContents(const char *path, const unsigned char *data, size_t n)
+{
+    struct stat st;
+    if (::stat(path, &st) == 0 && ReadOnly(path, st))
+        return WRITE_CREATE_FAILED;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return WRITE_CREATE_FAILED;
+    const bool written = WriteAll(fd, data, n) && Synced(fd);
+    const bool closed = ::close(fd) == 0;
+    return written && closed ? WRITE_OK : WRITE_FAILED;
 }
 
 }  // namespace files

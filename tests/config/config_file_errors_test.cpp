@@ -1,4 +1,5 @@
-// File failures past the open: a read that comes up short and a write that stops part-way.
+// File failures past the open: a read that comes up short, a write that stops part-way, and
+// a file that can only be written in place.
 #include "tests/config/config_fixture.h"
 #include "tests/config/scripted_files.h"
 
@@ -11,8 +12,10 @@ protected:
         ConfigTest::SetUp();
         scripted::readResult = files::READ_OK;
         scripted::writeResult = files::WRITE_OK;
+        scripted::overwriteResult = files::WRITE_OK;
         scripted::fileBytes.clear();
         scripted::paths.clear();
+        scripted::writes.clear();
     }
 };
 
@@ -33,16 +36,54 @@ TEST_F(ConfigFileErrors, ShortReadChangesNothingAndIsReported)
     EXPECT_EQ(scripted::paths, std::vector<std::string>{"/x/unit.klp"});
 }
 
-TEST_F(ConfigFileErrors, PartialWriteIsReportedToThePage)
+// A save replaces the file; only a file that cannot be replaced is written over in place,
+// and the box tells what the last write gave.
+TEST_F(ConfigFileErrors, SaveReportsWhatTheWritesGave)
 {
-    scripted::writeResult = files::WRITE_FAILED;
-    fake::ScriptBrowse("/x/out.klp");
-    Command(IDC_CFG_SAVE);
-    const std::vector<fake::Message> boxes = fake::TakeMessages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Failed to write config file");
-    EXPECT_EQ(boxes[0].owner, Handle());
-    EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+    using files::WRITE_CREATE_FAILED;
+    using files::WRITE_FAILED;
+    using files::WRITE_OK;
+    using files::WRITE_ONLY_IN_PLACE;
+    const std::vector<std::string> replace = {"replace"};
+    const std::vector<std::string> both = {"replace", "overwrite"};
+    const std::string createFailed = "Failed to create/open config file";
+    const std::string writeFailed = "Failed to write config file";
+    struct Case {
+        files::WriteResult replaced, overwritten;
+        std::vector<std::string> writes;
+        std::string message;  // "" for none
+    };
+    const Case cases[] = {
+        {WRITE_OK, WRITE_FAILED, replace, ""},
+        {WRITE_FAILED, WRITE_OK, replace, writeFailed},
+        {WRITE_CREATE_FAILED, WRITE_OK, replace, createFailed},
+        {WRITE_ONLY_IN_PLACE, WRITE_OK, both, ""},
+        {WRITE_ONLY_IN_PLACE, WRITE_FAILED, both, writeFailed},
+        {WRITE_ONLY_IN_PLACE, WRITE_CREATE_FAILED, both, createFailed},
+        {WRITE_ONLY_IN_PLACE, WRITE_ONLY_IN_PLACE, both, createFailed},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.replaced << " then " << c.overwritten);
+        scripted::writeResult = c.replaced;
+        scripted::overwriteResult = c.overwritten;
+        scripted::writes.clear();
+        scripted::paths.clear();
+        scripted::fileBytes.clear();
+        fake::ScriptBrowse("/x/out.klp");
+        Command(IDC_CFG_SAVE);
+        EXPECT_EQ(scripted::writes, c.writes);
+        EXPECT_EQ(scripted::paths, std::vector<std::string>(c.writes.size(), "/x/out.klp"));
+        const std::vector<fake::Message> boxes = fake::TakeMessages();
+        if (c.message.empty()) {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(scripted::fileBytes, std::vector<unsigned char>(kDefaultBytes.begin(), kDefaultBytes.end()));
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.message);
+        EXPECT_EQ(boxes[0].owner, Handle());
+        EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+    }
 }
 
 TEST_F(ConfigFileErrors, LongPathsAreCutToTheBuffer)

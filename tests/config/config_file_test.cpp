@@ -1,57 +1,9 @@
 // "Open" and "Save" on real files: exactly 14 bytes, refusals, message boxes and their owners.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-
-#include "tests/config/config_fixture.h"
+#include "tests/config/config_file_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-class ConfigFile : public ConfigTest {
-protected:
-    void SetUp() override
-    {
-        ConfigTest::SetUp();
-        std::random_device rd;
-        dir = fs::temp_directory_path() / ("klp-config-test-" + std::to_string(rd()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-        ConfigTest::TearDown();
-    }
-
-    std::string PathOf(const std::string &name) { return (dir / name).string(); }
-
-    static Wire Contents(const std::string &path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return Wire(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    static void Put(const std::string &path, const Wire &bytes)
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-
-    void Save(const std::string &path)
-    {
-        fake::ScriptBrowse(path);
-        Command(IDC_CFG_SAVE);
-    }
-    void Open(const std::string &path)
-    {
-        fake::ScriptBrowse(path);
-        Command(IDC_CFG_OPEN);
-    }
-
-    fs::path dir;
-};
+const char kCreateFailed[] = "Failed to create/open config file";
 
 TEST_F(ConfigFile, FreshPageSavesTheDefaultBytes)
 {
@@ -80,24 +32,72 @@ TEST_F(ConfigFile, SaveStoresClampedValuesButLeavesTheBoxesAlone)
     EXPECT_EQ(Text(IDC_CFG_POLL_TIME), "1234");
 }
 
-TEST_F(ConfigFile, SaveReplacesALongerFileWithExactly14Bytes)
+// Saving onto what a folder already holds: what the user is told, what the file then holds,
+// and that nothing else in the folder changes and nothing is left behind.
+TEST_F(ConfigFile, SaveOntoWhatTheFolderHolds)
 {
-    const std::string path = PathOf("old.klp");
-    Put(path, Wire(100, 0xAA));
-    Save(path);
-    EXPECT_EQ(Contents(path), Wire(kDefaultBytes.begin(), kDefaultBytes.end()));
-}
+    std::vector<SaveCase> cases = {
+        {"a new file", [](const fs::path &f) { return SaveCase::Target{f / "new.klp", {}}; }, ""},
+        {"a longer file",
+         [](const fs::path &f) {
+             Put(f / "old.klp", Wire(100, 0xAA));
+             return SaveCase::Target{f / "old.klp", {}};
+         },
+         ""},
+        {"a file with an unrelated NAME.tmp beside it",
+         [](const fs::path &f) {
+             Put(f / "unit.klp", Wire(14, 0x11));
+             Put(f / "unit.klp.tmp", Wire(3, 0x22));
+             return SaveCase::Target{f / "unit.klp", {}};
+         },
+         ""},
+        {"a read-only file",
+         [](const fs::path &f) {
+             Put(f / "locked.klp", Wire(14, 0x33));
+             MakeReadOnly(f / "locked.klp");
+             return SaveCase::Target{f / "locked.klp", {}};
+         },
+         kCreateFailed},
+        {"a folder that does not exist",
+         [](const fs::path &f) { return SaveCase::Target{f / "no-such-dir" / "x.klp", {}}; },
+         kCreateFailed},
+    };
+    for (const SaveCase &c : PlatformSaveCases())
+        cases.push_back(c);
 
-TEST_F(ConfigFile, SaveThatCannotCreateTellsThePageAndKeepsTheRecord)
-{
     Type(IDC_CFG_SLAVE_ID, "42");
-    Save(PathOf("no-such-dir/x.klp"));
-    const std::vector<fake::Message> boxes = fake::TakeMessages();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Failed to create/open config file");
-    EXPECT_EQ(boxes[0].owner, Handle());
-    EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
-    EXPECT_EQ(Record()[3], 42) << "the record already holds the page";
+    Wire record(kDefaultBytes.begin(), kDefaultBytes.end());
+    record[3] = 42;
+    int n = 0;
+    for (const SaveCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder);
+        const SaveCase::Target target = c.arrange(folder);
+        const fs::path written = target.written.empty() ? target.chosen : target.written;
+        FolderState expected = StateOf(folder);
+        const std::function<void()> save = [&] { Save(target.chosen.string()); };
+        if (c.around)
+            c.around(save);
+        else
+            save();
+
+        const std::vector<fake::Message> boxes = fake::TakeMessages();
+        if (c.message.empty()) {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(Contents(written), record);
+            expected[written.lexically_relative(folder).generic_string()] = std::string(record.begin(), record.end());
+        } else {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, c.message);
+            EXPECT_EQ(boxes[0].owner, Handle());
+            EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+        }
+        EXPECT_EQ(StateOf(folder), expected);
+        EXPECT_EQ(Record()[3], 42) << "the record already holds the page";
+        if (c.check)
+            c.check(written);
+    }
 }
 
 TEST_F(ConfigFile, CancelledDialogsDoNothing)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "config/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "app/help.h"
+#include "config/config_browse_win32.h"
 #include "config/config_page_win32.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"
@@ -323,6 +325,55 @@ TEST_F(ConfigTemplate, OpenDialogReturnsAnExistingFile)
     DeleteFileA(file.c_str());
     ASSERT_EQ(chosen, path);
     EXPECT_STRCASEEQ(path, file.c_str());
+}
+
+// What the page hands the common dialogs, from the code that runs them: filter, title, flags
+// and which dialog.
+TEST_F(ConfigTemplate, FileDialogSettings)
+{
+    struct Case {
+        int mode;
+        const char *title;
+        DWORD flags;
+        bool save;
+    };
+    const Case cases[] = {
+        {CConfigDlg::BROWSE_OPEN, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, false},
+        {CConfigDlg::BROWSE_SAVE, "Save config file",
+         OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_NOREADONLYRETURN, true},
+    };
+    // Text and pattern pairs, closed by an empty text: the array's own zero makes the second.
+    const char filter[] = "Config Files (*.klp)\0*.KLP\0All Files (*.*)\0*.*\0";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.title);
+        char file[CConfigDlg::kPathSize];
+        char title[CConfigDlg::kPathSize];
+        std::memset(file, 'x', sizeof file);
+        std::memset(title, 'x', sizeof title);
+        BrowseDialog dialog;
+        std::memset(&dialog.ofn, 0x5A, sizeof dialog.ofn);  // every field is set, none left over
+        dialog.save = !c.save;
+        ASSERT_TRUE(MakeBrowseDialog(hwnd, c.mode, file, title, dialog));
+        const OPENFILENAMEA &ofn = dialog.ofn;
+        EXPECT_EQ(dialog.save, c.save);
+        EXPECT_EQ(ofn.lStructSize, sizeof(OPENFILENAMEA));
+        EXPECT_EQ(ofn.hwndOwner, hwnd);
+        EXPECT_EQ(ofn.hInstance, nullptr);
+        EXPECT_EQ(std::string(ofn.lpstrFilter, sizeof filter), std::string(filter, sizeof filter));
+        EXPECT_EQ(ofn.nFilterIndex, 1u);
+        EXPECT_EQ(ofn.lpstrFile, file);
+        EXPECT_EQ(ofn.nMaxFile, 260u);
+        EXPECT_EQ(file[0], '\0');
+        EXPECT_EQ(ofn.lpstrFileTitle, title);
+        EXPECT_EQ(ofn.nMaxFileTitle, 260u);
+        EXPECT_EQ(title[0], '\0');
+        EXPECT_STREQ(ofn.lpstrInitialDir, "");
+        EXPECT_STREQ(ofn.lpstrTitle, c.title);
+        EXPECT_EQ(ofn.Flags, c.flags);
+        EXPECT_STREQ(ofn.lpstrDefExt, "klp");
+        EXPECT_EQ(ofn.lpfnHook, nullptr);
+        EXPECT_EQ(ofn.lpTemplateName, nullptr);
+    }
 }
 
 TEST_F(ConfigTemplate, UnknownBrowseModeShowsNoDialog)

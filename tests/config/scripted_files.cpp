@@ -1,5 +1,6 @@
 // The file seam with scripted results, for the failures real files cannot be made to show
-// (a short read after the size was right, a write that stops part-way).
+// (a short read after the size was right, a write that stops part-way) and the order of the
+// writes a save tries.
 #include <cstring>
 
 #include "platform/files.h"
@@ -9,8 +10,10 @@ namespace scripted {
 
 files::ReadResult readResult = files::READ_OK;
 files::WriteResult writeResult = files::WRITE_OK;
-std::vector<unsigned char> fileBytes;  // what a READ_OK gives
+files::WriteResult overwriteResult = files::WRITE_OK;
+std::vector<unsigned char> fileBytes;  // what a READ_OK gives, what a WRITE_OK wrote
 std::vector<std::string> paths;        // every path handed to the seam
+std::vector<std::string> writes;       // "replace" and "overwrite", in the order called
 
 }  // namespace scripted
 
@@ -26,12 +29,28 @@ ReadResult ReadExactly(const char *path, unsigned char *buf, size_t n)
     return scripted::readResult;
 }
 
-WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t n)
+namespace {
+
+WriteResult Write(const char *how, WriteResult result, const char *path, const unsigned char *data,
+                  size_t n)
 {
     scripted::paths.push_back(path);
-    if (scripted::writeResult == WRITE_OK)
+    scripted::writes.push_back(how);
+    if (result == WRITE_OK)
         scripted::fileBytes.assign(data, data + n);
-    return scripted::writeResult;
+    return result;
+}
+
+}  // namespace
+
+WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t n)
+{
+    return Write("replace", scripted::writeResult, path, data, n);
+}
+
+WriteResult OverwriteContents(const char *path, const unsigned char *data, size_t n)
+{
+    return Write("overwrite", scripted::overwriteResult, path, data, n);
 }
 
 }  // namespace files

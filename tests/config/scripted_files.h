@@ -8,8 +8,10 @@
 namespace scripted {
 
 extern files::ReadResult readResult;
-extern files::WriteResult writeResult;
+extern files::WriteResult writeResult;      // what ReplaceContents answers
+extern files::WriteResult overwriteResult;  // what OverwriteContents answers
 extern std::vector<unsigned char> fileBytes;
 extern std::vector<std::string> paths;
+extern std::vector<std::string> writes;
 
 }  // namespace scripted
