@@ -1,9 +1,12 @@
-// The virtual unit's logic: its answers byte for byte, its frame assembly, its command line,
-// and its ordinary traffic as our own receive decoder sees it.
+// The virtual unit's logic: its answers byte for byte, its frame assembly, its command line
+// and its help, and its ordinary traffic as our own receive decoder sees it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -199,46 +202,72 @@ TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
     EXPECT_EQ(Assemble(longest).size(), 1u);
 }
 
-TEST(KlpsimOptions, ParsesUnitsAndLineOptions)
+TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
 {
-    const char *argv[] = {"klpsim", "--link", "/tmp/com1", "--traffic", "50", "--stations", "5,240",
+    const char *argv[] = {"klpsim", "--mode", "4", "--reset-ms", "300", "--link", "/tmp/com1",
+                          "--traffic", "50", "--stations", "5,0xF0",
                           "--unit", "3", "--firmware", "1.8", "--mode", "3",
                           "--record-hex", "0102030405060708090A0B0C0D0E",
-                          "--unit", "9", "--delay", "300", "--bad-crc", "--capture", "/tmp/cap"};
+                          "--unit", "9", "--delay", "300", "--bad-crc", "--reset-ms", "0",
+                          "--capture", "/tmp/cap", "--traffic", "60"};
     klpsim::Options o;
     std::string error;
     ASSERT_TRUE(klpsim::ParseOptions(sizeof argv / sizeof *argv, argv, &o, &error)) << error;
     EXPECT_EQ(o.link, "/tmp/com1");
-    EXPECT_EQ(o.trafficRate, 50);
+    EXPECT_EQ(o.trafficRate, 60) << "a repeated option's last value wins";
     EXPECT_EQ(o.stations, (std::vector<uint8_t>{5, 240}));
-    ASSERT_EQ(o.units.size(), 2u);
-    EXPECT_EQ(o.units[0].address, 3);
-    EXPECT_EQ(o.units[0].firmwareMajor, 1);
-    EXPECT_EQ(o.units[0].firmwareMinor, 8);
-    EXPECT_EQ(o.units[0].mode, 3);
-    EXPECT_EQ(o.units[0].record.bytes()[13], 0x0E);
-    EXPECT_EQ(o.units[1].address, 9);
-    EXPECT_EQ(o.units[1].record.genisysSlaveId, 9) << "a unit's own record names its address";
+    ASSERT_EQ(o.units.size(), 3u);
+    // Unit options before the first --unit describe a unit at 1; after it, the latest --unit.
+    EXPECT_EQ(o.units[0].address, 1);
+    EXPECT_EQ(o.units[0].mode, 4);
+    EXPECT_EQ(o.units[0].resetMs, 300u);
+    EXPECT_EQ(o.units[1].address, 3);
+    EXPECT_EQ(o.units[1].firmwareMajor, 1);
+    EXPECT_EQ(o.units[1].firmwareMinor, 8);
+    EXPECT_EQ(o.units[1].mode, 3);
+    EXPECT_EQ(o.units[1].record.bytes()[13], 0x0E);
+    EXPECT_EQ(o.units[1].resetMs, 2000u) << "the default reset time";
+    EXPECT_EQ(o.units[2].address, 9);
+    EXPECT_EQ(o.units[2].record.genisysSlaveId, 9) << "a unit's own record names its address";
+    EXPECT_EQ(o.units[2].firmwareMajor, 2) << "the default firmware";
+    EXPECT_EQ(o.units[2].resetMs, 0u);
     EXPECT_EQ(o.answerDelayMs, 300u);
     EXPECT_TRUE(o.faults.badCrc);
+    EXPECT_FALSE(o.faults.silent);
     EXPECT_EQ(o.captureFile, "/tmp/cap");
 }
 
-TEST(KlpsimOptions, RefusesBadValuesAndDefaultsToOneUnitAtAddressOne)
+TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
 {
-    const std::vector<std::vector<const char *>> bad = {
-        {"--unit", "256"},       {"--unit", "x"},           {"--record-hex", "0102"},
-        {"--firmware", "2"},     {"--stations", "5,,6"},    {"--traffic", "-1"},
-        {"--delay"},             {"--nonsense", "1"},       {"--record-hex", "zz02030405060708090A0B0C0D0E"},
+    struct Case {
+        std::vector<const char *> args;
+        const char *named;  // what the message must name
     };
-    for (const auto &args : bad) {
+    const Case bad[] = {
+        {{"--unit", "256"}, "--unit"},
+        {{"--unit", "x"}, "--unit"},
+        {{"--unit", "1", "stray"}, "stray"},
+        {{"--record-hex", "0102"}, "--record-hex"},
+        {{"--record-hex", "zz02030405060708090A0B0C0D0E"}, "--record-hex"},
+        {{"--firmware", "2"}, "--firmware"},
+        {{"--firmware", "2", "--mode", "3"}, "--firmware"},
+        {{"--firmware", "2.5.1"}, "--firmware"},
+        {{"--firmware", "2.256"}, "--firmware"},
+        {{"--stations", "5,,6"}, "--stations"},
+        {{"--stations", "5,"}, "--stations"},
+        {{"--traffic", "-1"}, "--traffic"},
+        {{"--reset-ms", "3600001"}, "--reset-ms"},
+        {{"--delay"}, "--delay"},
+        {{"--nonsense", "1"}, "--nonsense"},
+    };
+    for (const Case &c : bad) {
         std::vector<const char *> argv = {"klpsim"};
-        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
         klpsim::Options o;
         std::string error;
         EXPECT_FALSE(klpsim::ParseOptions(static_cast<int>(argv.size()), argv.data(), &o, &error))
-            << args[0];
-        EXPECT_FALSE(error.empty());
+            << c.args[0];
+        EXPECT_NE(error.find(c.named), std::string::npos) << error;
     }
     const char *argv[] = {"klpsim"};
     klpsim::Options o;
@@ -247,6 +276,34 @@ TEST(KlpsimOptions, RefusesBadValuesAndDefaultsToOneUnitAtAddressOne)
     ASSERT_EQ(o.units.size(), 1u);
     EXPECT_EQ(o.units[0].address, 1);
     EXPECT_EQ(o.units[0].record.pollTime, 100) << "the default record";
+    EXPECT_EQ(o.units[0].resetMs, 2000u);
+    EXPECT_FALSE(o.help);
+}
+
+// The README's klpsim table and --help name the same options.
+TEST(KlpsimOptions, TheReadmeTableListsEveryOptionOfHelp)
+{
+    std::set<std::string> inHelp;
+    std::istringstream help(klpsim::HelpText());
+    for (std::string line; std::getline(help, line);) {
+        if (line.rfind("  --", 0) == 0)
+            inHelp.insert(line.substr(2, line.find(' ', 2) - 2));
+    }
+    std::set<std::string> inReadme;
+    std::ifstream readme(KLP_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(readme.good());
+    bool inSection = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0)
+            inSection = line == "## The virtual unit";
+        if (!inSection || line.rfind("| `--", 0) != 0)
+            continue;
+        const std::string firstCell = line.substr(0, line.find('|', 1));
+        for (size_t at = firstCell.find("`--"); at != std::string::npos; at = firstCell.find("`--", at + 1))
+            inReadme.insert(firstCell.substr(at + 1, firstCell.find_first_of(" `", at + 1) - at - 1));
+    }
+    ASSERT_TRUE(inHelp.count("--unit") && inHelp.count("--help")) << "no option lines found in the help";
+    EXPECT_EQ(inReadme, inHelp);
 }
 
 // klpsim's ordinary traffic, fed to our own receive decoder.

@@ -73,7 +73,7 @@ bool Simulator::Start()
         unit.firmwareMinor = u.firmwareMinor;
         unit.mode = u.mode;
         unit.saveFile = u.recordFile;
-        unit.resetMs = m_o.resetMs;
+        unit.resetMs = u.resetMs;
         unit.faults = m_o.faults;
         m_units.push_back(unit);
     }
@@ -210,7 +210,7 @@ int main(int argc, char **argv)
         return 2;
     }
     if (options.help) {
-        std::fputs(klpsim::kHelpText, stdout);
+        std::fputs(klpsim::HelpText().c_str(), stdout);
         return 0;
     }
     struct sigaction sa = {};
