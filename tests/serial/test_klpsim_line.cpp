@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -218,6 +219,34 @@ TEST_F(KlpsimLine, WrongCrcDelayAndSilenceAreServedOnRequest)
     ASSERT_EQ(theLink.Open(mute.path().c_str(), 9600), SERIAL_OPEN_OK);
     theLink.SendFrame(0xFB, 1, nullptr, 0, kConfig);
     EXPECT_TRUE(WaitConfigFrame(500).empty());
+}
+
+TEST_F(KlpsimLine, ResponsesOfTheWrongLengthAndAForeignAcknowledgementArriveWhole)
+{
+    const uint8_t record[14] = {0x01, 0x01, 5, 1, 10, 1, 3, 63, 0x40, 3, 2, 15, 0, 255};
+    struct Case {
+        std::vector<std::string> args;
+        uint8_t header;  // of the request to unit 1
+        Bytes start;     // of the answer
+        size_t size;
+    };
+    const Case cases[] = {
+        {{"--short-response"}, 0xFB, {0xF2, 1, 2, 5}, 21},
+        {{"--long-response"}, 0xFB, {0xF2, 1, 2, 5}, 23},
+        {{"--ack-from", "9"}, 0xFC, {0xFA, 9}, 5},
+    };
+    for (const Case &c : cases) {
+        SimProcess unit;
+        ASSERT_TRUE(unit.Start(c.args));
+        ASSERT_EQ(theLink.Open(unit.path().c_str(), 9600), SERIAL_OPEN_OK);
+        const int n = c.header == 0xFC ? 14 : 0;
+        ASSERT_EQ(theLink.SendFrame(c.header, 1, n > 0 ? record : nullptr, n, kConfig), 1);
+        const Bytes frame = WaitConfigFrame(3000);
+        EXPECT_EQ(frame.size(), c.size) << c.args[0];
+        EXPECT_EQ(Bytes(frame.begin(), frame.begin() + std::min(frame.size(), c.start.size())), c.start)
+            << c.args[0];
+        theLink.Close();
+    }
 }
 
 TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)

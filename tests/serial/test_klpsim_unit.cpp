@@ -162,17 +162,44 @@ TEST(KlpsimUnit, IgnoresWhatIsNotARequestForIt)
 
 TEST(KlpsimUnit, MisbehavesOnRequest)
 {
-    KelproUnit bad(3, kDefaultAt3);
-    bad.faults.badCrc = true;
     const Bytes read = klpsim::Encode(0xFB, 3, {}, kConfig);
-    const RxFrame answer = One(bad.Answer(One(read), 0));
-    EXPECT_EQ(answer.kind, RxFrame::kBadCrc);
-    EXPECT_EQ(answer.bytes.size(), 22u) << "only the CRC is wrong";
-
-    KelproUnit silent(3, kDefaultAt3);
-    silent.faults.silent = true;
-    EXPECT_TRUE(silent.Answer(One(read), 0).empty());
-    EXPECT_TRUE(silent.Answer(One(klpsim::Encode(0xFC, 3, Bytes(14, 1), kConfig)), 0).empty());
+    const Bytes write = klpsim::Encode(0xFC, 3, Bytes(14, 1), kConfig);
+    // The well-behaved read response up to its CRC: header, address, firmware, mode, record.
+    const Bytes response = Hex("F2 03 02 05 00 01 00 04 03 64 1E 05 01 02 05 32 0C 12 06");
+    struct Case {
+        const char *what;
+        void (*misbehave)(klpsim::Faults *);
+        Bytes request;
+        Bytes answer;  // unescaped, up to the CRC; empty for no answer
+        RxFrame::Kind kind;
+    };
+    const Case cases[] = {
+        {"well-behaved read", [](klpsim::Faults *) {}, read, response, RxFrame::kConfig},
+        {"wrong CRC", [](klpsim::Faults *f) { f->badCrc = true; }, read, response, RxFrame::kBadCrc},
+        {"short response, 21 bytes", [](klpsim::Faults *f) { f->responseExtraBytes = -1; }, read,
+         Bytes(response.begin(), response.end() - 1), RxFrame::kConfig},
+        {"long response, 23 bytes", [](klpsim::Faults *f) { f->responseExtraBytes = 1; }, read,
+         Concat({response, Hex("00")}), RxFrame::kConfig},
+        {"well-behaved acknowledgement", [](klpsim::Faults *) {}, write, Hex("FA 03"), RxFrame::kConfig},
+        {"acknowledgement from another address", [](klpsim::Faults *f) { f->ackAddress = 0xF5; }, write,
+         Hex("FA F5"), RxFrame::kConfig},
+        {"silent to a read", [](klpsim::Faults *f) { f->silent = true; }, read, {}, RxFrame::kConfig},
+        {"silent to a write", [](klpsim::Faults *f) { f->silent = true; }, write, {}, RxFrame::kConfig},
+    };
+    for (const Case &c : cases) {
+        KelproUnit unit(3, kDefaultAt3);
+        c.misbehave(&unit.faults);
+        const Bytes wire = unit.Answer(One(c.request), 0);
+        if (c.answer.empty()) {
+            EXPECT_TRUE(wire.empty()) << c.what;
+            continue;
+        }
+        const RxFrame frame = One(wire);
+        EXPECT_EQ(frame.kind, c.kind) << c.what;
+        ASSERT_GE(frame.bytes.size(), 3u) << c.what;
+        EXPECT_EQ(Bytes(frame.bytes.begin(), frame.bytes.end() - 3), c.answer) << c.what;
+        EXPECT_EQ(frame.bytes.back(), 0xF6) << c.what;
+    }
 }
 
 TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
@@ -209,7 +236,7 @@ TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
                           "--unit", "3", "--firmware", "1.8", "--mode", "3",
                           "--record-hex", "0102030405060708090A0B0C0D0E",
                           "--unit", "9", "--delay", "300", "--bad-crc", "--reset-ms", "0",
-                          "--capture", "/tmp/cap", "--traffic", "60"};
+                          "--ack-from", "12", "--long-response", "--capture", "/tmp/cap", "--traffic", "60"};
     klpsim::Options o;
     std::string error;
     ASSERT_TRUE(klpsim::ParseOptions(sizeof argv / sizeof *argv, argv, &o, &error)) << error;
@@ -234,6 +261,8 @@ TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
     EXPECT_EQ(o.answerDelayMs, 300u);
     EXPECT_TRUE(o.faults.badCrc);
     EXPECT_FALSE(o.faults.silent);
+    EXPECT_EQ(o.faults.ackAddress, 12);
+    EXPECT_EQ(o.faults.responseExtraBytes, 1);
     EXPECT_EQ(o.captureFile, "/tmp/cap");
 }
 
@@ -257,6 +286,8 @@ TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
         {{"--stations", "5,"}, "--stations"},
         {{"--traffic", "-1"}, "--traffic"},
         {{"--reset-ms", "3600001"}, "--reset-ms"},
+        {{"--ack-from", "256"}, "--ack-from"},
+        {{"--short-response", "--long-response"}, "--long-response"},
         {{"--delay"}, "--delay"},
         {{"--nonsense", "1"}, "--nonsense"},
     };

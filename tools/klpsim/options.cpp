@@ -222,6 +222,14 @@ void DeclareFaults(CLI::App *app, Options *o)
            [o](long long n) { o->answerDelayMs = static_cast<uint32_t>(n); },
            "answer MS milliseconds after the request");
     Flag(app, "--silent", [o] { o->faults.silent = true; }, "never answer");
+    CLI::Option *shortResponse = Flag(app, "--short-response", [o] { o->faults.responseExtraBytes = -1; },
+        "the read response lacks its last record byte: 21 bytes, CRC right");
+    CLI::Option *longResponse = Flag(app, "--long-response", [o] { o->faults.responseExtraBytes = 1; },
+        "the read response carries a byte too many: 23 bytes, CRC right");
+    shortResponse->excludes(longResponse);
+    Number(app, "--ack-from", "ADDR", 0, 255,
+           [o](long long n) { o->faults.ackAddress = static_cast<int>(n); },
+           "acknowledge writes with address ADDR, 0-255, not the unit's own");
     Number(app, "--vanish-after", "MS", 0, kMaxRunMs, [o](long long n) { o->vanishAfterMs = n; },
            "close the terminal MS milliseconds after start, as an unplugged\n"
            "adapter would, and exit");

@@ -139,12 +139,16 @@ Bytes KelproUnit::ReadResponse() const
 {
     Bytes data = {firmwareMajor, firmwareMinor, mode};
     data.insert(data.end(), m_record.bytes(), m_record.bytes() + ConfigRecord::kSize);
+    // A short response loses record bytes from its end, a long one gains zeros; the CRC is
+    // computed over what is sent, so only the length is wrong.
+    data.resize(data.size() + faults.responseExtraBytes, 0);
     return Finish(Encode(genisys::kHdrIndication, m_address, data, kConfigFlags));
 }
 
 Bytes KelproUnit::Ack() const
 {
-    return Finish(Encode(genisys::kHdrAckSlave, m_address, {}, kConfigFlags));
+    const uint8_t from = faults.ackAddress < 0 ? m_address : static_cast<uint8_t>(faults.ackAddress);
+    return Finish(Encode(genisys::kHdrAckSlave, from, {}, kConfigFlags));
 }
 
 // Applies the wrong-CRC fault: the CRC is re-encoded one higher than it should be.

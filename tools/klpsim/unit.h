@@ -46,8 +46,10 @@ Bytes Encode(uint8_t header, uint8_t address, const Bytes &data, int flags);
 
 // How the unit misbehaves, on request.
 struct Faults {
-    bool badCrc = false;  // every answer's CRC is off by one
-    bool silent = false;  // no answer at all
+    bool badCrc = false;         // every answer's CRC is off by one
+    bool silent = false;         // no answer at all
+    int responseExtraBytes = 0;  // read response this many bytes long (or, negative, short)
+    int ackAddress = -1;         // address the write acknowledgement carries; -1: the unit's own
 };
 
 // One emulated unit at a Genisys address.
