@@ -115,6 +115,8 @@ TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
     EXPECT_EQ(unit.Answer(One(klpsim::Encode(0xFC, 3, data, kConfig)), 1000), Hex("FA 03 0D AE F6"));
     EXPECT_EQ(Bytes(unit.record().bytes(), unit.record().bytes() + 14), data);
     EXPECT_EQ(unit.commits(), 0) << "nothing is saved before the commit";
+    EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFE, 3, {}, kConfig)), 1000).empty());
+    EXPECT_EQ(unit.commits(), 0) << "the write moved the slave ID: the old address no longer commits";
 
     // The commit goes to the slave ID just written, and is not answered.
     EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFE, 7, {}, kConfig)), 1000).empty());

@@ -44,8 +44,9 @@ const char kDescription[] =
 const char kFooter[] =
     "A unit answers a configuration read request (0xFB with the configuration marker) with\n"
     "the 22-byte read response (0xF2), a configuration write (0xFC with 14 bytes) with an\n"
-    "acknowledgement (0xFA) and adopts the record, and on a commit (0xFE to its slave ID)\n"
-    "saves the record and stays quiet for the reset time, then answers at that slave ID.";
+    "acknowledgement (0xFA) and adopts the record, and on a commit (0xFE to the slave ID its\n"
+    "record holds, which a write may just have changed) saves the record and stays quiet for\n"
+    "the reset time, then answers at that slave ID.";
 
 // klpsim's help layout: usage first, a heading per group (none for the general options),
 // descriptions in one column.

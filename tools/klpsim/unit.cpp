@@ -114,7 +114,9 @@ Bytes KelproUnit::Answer(const RxFrame &frame, uint32_t nowMs)
     m_quiet = false;
     const uint8_t header = frame.header();
     const uint8_t address = frame.address();
-    if (header == genisys::kHdrCommit && (address == m_record.genisysSlaveId || address == m_address)) {
+    // The commit goes to the slave ID the record holds: after a write that changed it, the
+    // old address no longer commits.
+    if (header == genisys::kHdrCommit && address == m_record.genisysSlaveId) {
         Commit(nowMs);
         return {};  // the unit resets; nothing is answered
     }

@@ -59,8 +59,9 @@ public:
 
     KelproUnit(uint8_t address, const ConfigRecord &record);
 
-    // What the unit answers to a received frame (empty: no answer). A commit addressed to it
-    // makes it save (when a save file is set) and go quiet until the reset is over.
+    // What the unit answers to a received frame (empty: no answer). A commit to the slave ID
+    // its record holds makes it save (when a save file is set) and go quiet until the reset
+    // is over.
     Bytes Answer(const RxFrame &frame, uint32_t nowMs);
 
     uint8_t address() const { return m_address; }
