@@ -87,14 +87,23 @@ protected:
     // Waits (bounded) for the next configuration frame handed to the configuration page.
     Bytes WaitConfigFrame(int timeoutMs)
     {
+        const std::vector<Bytes> frames = WaitConfigFrames(1, timeoutMs);
+        return frames.empty() ? Bytes() : frames.front();
+    }
+
+    // Waits (bounded) until count configuration frames have been handed over; all of them.
+    std::vector<Bytes> WaitConfigFrames(size_t count, int timeoutMs)
+    {
         const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::vector<Bytes> frames;
         do {
-            std::vector<Bytes> frames = fake::TakeConfigFrames();
-            if (!frames.empty())
-                return frames.front();
+            for (Bytes &frame : fake::TakeConfigFrames())
+                frames.push_back(std::move(frame));
+            if (frames.size() >= count)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         } while (Clock::now() < until);
-        return {};
+        return frames;
     }
 
     fake::Page page;
@@ -247,6 +256,21 @@ TEST_F(KlpsimLine, ResponsesOfTheWrongLengthAndAForeignAcknowledgementArriveWhol
             << c.args[0];
         theLink.Close();
     }
+}
+
+TEST_F(KlpsimLine, UnitsAtOneAddressAnswerOneWholeFrameAfterTheOther)
+{
+    StartAndOpen({"--unit", "3", "--firmware", "1.1", "--unit", "3", "--firmware", "2.2", "--unit", "4"});
+    ASSERT_EQ(theLink.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
+    const std::vector<Bytes> frames = WaitConfigFrames(2, 3000);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(Bytes(frames[0].begin(), frames[0].begin() + 4), (Bytes{0xF2, 3, 1, 1}));
+    EXPECT_EQ(Bytes(frames[1].begin(), frames[1].begin() + 4), (Bytes{0xF2, 3, 2, 2}));
+    EXPECT_EQ(frames[0].size(), 22u);
+    EXPECT_EQ(frames[1].size(), 22u);
+    EXPECT_TRUE(WaitConfigFrames(1, 200).empty()) << "the unit at 4 was not asked";
+    for (const std::string &line : Lines())
+        EXPECT_EQ(line.find("CRC failed"), std::string::npos) << line;
 }
 
 TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)

@@ -46,7 +46,8 @@ const char kFooter[] =
     "the 22-byte read response (0xF2), a configuration write (0xFC with 14 bytes) with an\n"
     "acknowledgement (0xFA) and adopts the record, and on a commit (0xFE to the slave ID its\n"
     "record holds, which a write may just have changed) saves the record and stays quiet for\n"
-    "the reset time, then answers at that slave ID.";
+    "the reset time, then answers at that slave ID. Units at one address all answer, one\n"
+    "whole frame after another.";
 
 // klpsim's help layout: usage first, a heading per group (none for the general options),
 // descriptions in one column.
