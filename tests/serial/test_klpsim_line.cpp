@@ -292,6 +292,13 @@ TEST(KlpsimCommandLine, HelpAndBadOptions)
     SimProcess bad;
     EXPECT_FALSE(bad.Start({"--unit", "300"}));
     EXPECT_EQ(bad.WaitExit(5000), 2);
+    // A record file of the wrong size is refused at start, before any terminal is made.
+    const std::string record = TempPath("long.klp");
+    std::ofstream(record, std::ios::binary) << std::string(15, '\x01');
+    SimProcess refused;
+    EXPECT_FALSE(refused.Start({"--unit", "3", "--record", record}));
+    EXPECT_EQ(refused.WaitExit(5000), 1);
+    std::remove(record.c_str());
 }
 
 }  // namespace

@@ -126,13 +126,52 @@ TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
     EXPECT_EQ(Bytes(saved.bytes(), saved.bytes() + 14), data);
     std::remove(file.c_str());
 
+    // Quiet for reset-ms after the commit at 1000, then it answers at its new slave ID. Asked
+    // in time order: the first request after the reset ends the quiet for good.
     const RxFrame readAt7 = One(klpsim::Encode(0xFB, 7, {}, kConfig));
-    EXPECT_TRUE(unit.Answer(readAt7, 1499).empty()) << "still resetting";
+    EXPECT_TRUE(unit.Answer(readAt7, 1000 + 500 - 1).empty()) << "still resetting";
+    const RxFrame answer = One(unit.Answer(readAt7, 1000 + 500));
+    EXPECT_EQ(answer.bytes.size(), 22u) << "answers at its new slave ID once reset-ms has passed";
+    EXPECT_EQ(answer.address(), 7);
     EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFB, 3, {}, kConfig)), 1600).empty())
         << "the old address is gone after the reset";
-    const RxFrame answer = One(unit.Answer(readAt7, 1500));
-    EXPECT_EQ(answer.bytes.size(), 22u) << "answers at its new slave ID";
-    EXPECT_EQ(answer.address(), 7);
+}
+
+TEST(KlpsimUnit, LoadsOnlyARecordFileOfExactlyFourteenBytes)
+{
+    const std::string file = "/tmp/klpsim-load-" + std::to_string(getpid()) + ".klp";
+    struct Case {
+        size_t size;
+        bool loads;
+        const char *says;  // after the file's name
+    };
+    const Case cases[] = {
+        {0, false, " holds 0 bytes; a record file holds exactly 14"},
+        {13, false, " holds 13 bytes; a record file holds exactly 14"},
+        {14, true, ""},
+        {15, false, " holds more than 14 bytes; a record file holds exactly 14"},
+    };
+    for (const Case &c : cases) {
+        Bytes content(c.size);
+        for (size_t i = 0; i < c.size; ++i)
+            content[i] = static_cast<uint8_t>(0xA0 + i);
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        if (!content.empty())  // an empty vector's data() may be null, which fwrite must not get
+            std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+        ConfigRecord record = kDefaultAt3;
+        std::string error;
+        EXPECT_EQ(klpsim::LoadRecord(file, &record, &error), c.loads) << c.size << " bytes";
+        const Bytes kept = c.loads ? content : Bytes(kDefaultAt3.bytes(), kDefaultAt3.bytes() + 14);
+        EXPECT_EQ(Bytes(record.bytes(), record.bytes() + 14), kept) << c.size << " bytes";
+        EXPECT_EQ(error, c.loads ? "" : file + c.says);
+    }
+    std::remove(file.c_str());
+    ConfigRecord record{};
+    std::string error;
+    EXPECT_FALSE(klpsim::LoadRecord(file, &record, &error));
+    EXPECT_EQ(error, "cannot read " + file);
 }
 
 TEST(KlpsimUnit, IgnoresWhatIsNotARequestForIt)

@@ -63,9 +63,10 @@ bool Simulator::Start()
 {
     for (const klpsim::UnitOptions &u : m_o.units) {
         ConfigRecord record = u.record;
+        std::string why;
         if (!u.recordFile.empty() && access(u.recordFile.c_str(), F_OK) == 0 &&
-            !klpsim::LoadRecord(u.recordFile, &record)) {
-            std::fprintf(stderr, "klpsim: %s is not a 14-byte record\n", u.recordFile.c_str());
+            !klpsim::LoadRecord(u.recordFile, &record, &why)) {
+            std::fprintf(stderr, "klpsim: %s\n", why.c_str());
             return false;
         }
         klpsim::KelproUnit unit(u.address, record);

@@ -184,16 +184,25 @@ void KelproUnit::Commit(uint32_t nowMs)
     m_quietUntil = nowMs + resetMs;
 }
 
-bool LoadRecord(const std::string &path, ConfigRecord *record)
+bool LoadRecord(const std::string &path, ConfigRecord *record, std::string *error)
 {
+    std::string unused;
+    std::string &why = error != nullptr ? *error : unused;
     FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
+    if (f == nullptr) {
+        why = "cannot read " + path;
         return false;
+    }
+    // One byte more than a record is enough to tell a long file from a record.
     uint8_t bytes[ConfigRecord::kSize + 1];
     const size_t n = std::fread(bytes, 1, sizeof bytes, f);
     std::fclose(f);
-    if (n != ConfigRecord::kSize)
+    if (n != ConfigRecord::kSize) {
+        const std::string record = std::to_string(ConfigRecord::kSize);
+        const std::string size = n > ConfigRecord::kSize ? "more than " + record : std::to_string(n);
+        why = path + " holds " + size + " bytes; a record file holds exactly " + record;
         return false;
+    }
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
         record->bytes()[i] = bytes[i];
     return true;

@@ -90,8 +90,9 @@ private:
     int m_commits = 0;
 };
 
-// Reads a 14-byte record file; false (and record untouched) unless it is exactly 14 bytes.
-bool LoadRecord(const std::string &path, ConfigRecord *record);
+// Reads a 14-byte record file; false (and record untouched) unless it is exactly 14 bytes,
+// with the reason in error when one is given.
+bool LoadRecord(const std::string &path, ConfigRecord *record, std::string *error = nullptr);
 // Writes the record to path through a temporary file, so a failed save leaves the old one.
 bool SaveRecord(const std::string &path, const ConfigRecord &record);
 
