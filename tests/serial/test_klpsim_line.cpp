@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -79,14 +80,23 @@ protected:
     // Waits (bounded) for the next configuration frame handed to the configuration page.
     Bytes WaitConfigFrame(int timeoutMs)
     {
+        const std::vector<Bytes> frames = WaitConfigFrames(1, timeoutMs);
+        return frames.empty() ? Bytes() : frames.front();
+    }
+
+    // Waits (bounded) until count configuration frames have been handed over; all of them.
+    std::vector<Bytes> WaitConfigFrames(size_t count, int timeoutMs)
+    {
         const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::vector<Bytes> frames;
         do {
-            std::vector<Bytes> frames = events.TakeConfigFrames();
-            if (!frames.empty())
-                return frames.front();
+            for (Bytes &frame : events.TakeConfigFrames())
+                frames.push_back(std::move(frame));
+            if (frames.size() >= count)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         } while (Clock::now() < until);
-        return {};
+        return frames;
     }
 
     RecordingEvents events;
@@ -214,6 +224,49 @@ TEST_F(KlpsimLine, WrongCrcDelayAndSilenceAreServedOnRequest)
     EXPECT_TRUE(WaitConfigFrame(500).empty());
 }
 
+TEST_F(KlpsimLine, ResponsesOfTheWrongLengthAndAForeignAcknowledgementArriveWhole)
+{
+    const uint8_t record[14] = {0x01, 0x01, 5, 1, 10, 1, 3, 63, 0x40, 3, 2, 15, 0, 255};
+    struct Case {
+        std::vector<std::string> args;
+        uint8_t header;  // of the request to unit 1
+        Bytes start;     // of the answer
+        size_t size;
+    };
+    const Case cases[] = {
+        {{"--short-response"}, 0xFB, {0xF2, 1, 2, 5}, 21},
+        {{"--long-response"}, 0xFB, {0xF2, 1, 2, 5}, 23},
+        {{"--ack-from", "9"}, 0xFC, {0xFA, 9}, 5},
+    };
+    for (const Case &c : cases) {
+        SimProcess unit;
+        ASSERT_TRUE(unit.Start(c.args));
+        ASSERT_EQ(link.Open(unit.path().c_str(), 9600), SERIAL_OPEN_OK);
+        const int n = c.header == 0xFC ? 14 : 0;
+        ASSERT_EQ(link.SendFrame(c.header, 1, n > 0 ? record : nullptr, n, kConfig), 1);
+        const Bytes frame = WaitConfigFrame(3000);
+        EXPECT_EQ(frame.size(), c.size) << c.args[0];
+        EXPECT_EQ(Bytes(frame.begin(), frame.begin() + std::min(frame.size(), c.start.size())), c.start)
+            << c.args[0];
+        link.Close();
+    }
+}
+
+TEST_F(KlpsimLine, UnitsAtOneAddressAnswerOneWholeFrameAfterTheOther)
+{
+    StartAndOpen({"--unit", "3", "--firmware", "1.1", "--unit", "3", "--firmware", "2.2", "--unit", "4"});
+    ASSERT_EQ(link.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
+    const std::vector<Bytes> frames = WaitConfigFrames(2, 3000);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(Bytes(frames[0].begin(), frames[0].begin() + 4), (Bytes{0xF2, 3, 1, 1}));
+    EXPECT_EQ(Bytes(frames[1].begin(), frames[1].begin() + 4), (Bytes{0xF2, 3, 2, 2}));
+    EXPECT_EQ(frames[0].size(), 22u);
+    EXPECT_EQ(frames[1].size(), 22u);
+    EXPECT_TRUE(WaitConfigFrames(1, 200).empty()) << "the unit at 4 was not asked";
+    for (const std::string &line : Lines())
+        EXPECT_EQ(line.find("CRC failed"), std::string::npos) << line;
+}
+
 TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)
 {
     ASSERT_TRUE(sim.Start({"--vanish-after", "300"}));
@@ -233,6 +286,13 @@ TEST(KlpsimCommandLine, HelpAndBadOptions)
     SimProcess bad;
     EXPECT_FALSE(bad.Start({"--unit", "300"}));
     EXPECT_EQ(bad.WaitExit(5000), 2);
+    // A record file of the wrong size is refused at start, before any terminal is made.
+    const std::string record = TempPath("long.klp");
+    std::ofstream(record, std::ios::binary) << std::string(15, '\x01');
+    SimProcess refused;
+    EXPECT_FALSE(refused.Start({"--unit", "3", "--record", record}));
+    EXPECT_EQ(refused.WaitExit(5000), 1);
+    std::remove(record.c_str());
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// The virtual unit's logic: its answers byte for byte, its frame assembly, its command line,
-// and its ordinary traffic as our own receive decoder sees it.
+// The virtual unit's logic: its answers byte for byte, its frame assembly, its command line
+// and its help, and its ordinary traffic as our own receive decoder sees it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,6 +115,8 @@ TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
     EXPECT_EQ(unit.Answer(One(klpsim::Encode(0xFC, 3, data, kConfig)), 1000), Hex("FA 03 0D AE F6"));
     EXPECT_EQ(Bytes(unit.record().bytes(), unit.record().bytes() + 14), data);
     EXPECT_EQ(unit.commits(), 0) << "nothing is saved before the commit";
+    EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFE, 3, {}, kConfig)), 1000).empty());
+    EXPECT_EQ(unit.commits(), 0) << "the write moved the slave ID: the old address no longer commits";
 
     // The commit goes to the slave ID just written, and is not answered.
     EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFE, 7, {}, kConfig)), 1000).empty());
@@ -121,13 +126,52 @@ TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
     EXPECT_EQ(Bytes(saved.bytes(), saved.bytes() + 14), data);
     std::remove(file.c_str());
 
+    // Quiet for reset-ms after the commit at 1000, then it answers at its new slave ID. Asked
+    // in time order: the first request after the reset ends the quiet for good.
     const RxFrame readAt7 = One(klpsim::Encode(0xFB, 7, {}, kConfig));
-    EXPECT_TRUE(unit.Answer(readAt7, 1499).empty()) << "still resetting";
+    EXPECT_TRUE(unit.Answer(readAt7, 1000 + 500 - 1).empty()) << "still resetting";
+    const RxFrame answer = One(unit.Answer(readAt7, 1000 + 500));
+    EXPECT_EQ(answer.bytes.size(), 22u) << "answers at its new slave ID once reset-ms has passed";
+    EXPECT_EQ(answer.address(), 7);
     EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFB, 3, {}, kConfig)), 1600).empty())
         << "the old address is gone after the reset";
-    const RxFrame answer = One(unit.Answer(readAt7, 1500));
-    EXPECT_EQ(answer.bytes.size(), 22u) << "answers at its new slave ID";
-    EXPECT_EQ(answer.address(), 7);
+}
+
+TEST(KlpsimUnit, LoadsOnlyARecordFileOfExactlyFourteenBytes)
+{
+    const std::string file = "/tmp/klpsim-load-" + std::to_string(getpid()) + ".klp";
+    struct Case {
+        size_t size;
+        bool loads;
+        const char *says;  // after the file's name
+    };
+    const Case cases[] = {
+        {0, false, " holds 0 bytes; a record file holds exactly 14"},
+        {13, false, " holds 13 bytes; a record file holds exactly 14"},
+        {14, true, ""},
+        {15, false, " holds more than 14 bytes; a record file holds exactly 14"},
+    };
+    for (const Case &c : cases) {
+        Bytes content(c.size);
+        for (size_t i = 0; i < c.size; ++i)
+            content[i] = static_cast<uint8_t>(0xA0 + i);
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        if (!content.empty())  // an empty vector's data() may be null, which fwrite must not get
+            std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+        ConfigRecord record = kDefaultAt3;
+        std::string error;
+        EXPECT_EQ(klpsim::LoadRecord(file, &record, &error), c.loads) << c.size << " bytes";
+        const Bytes kept = c.loads ? content : Bytes(kDefaultAt3.bytes(), kDefaultAt3.bytes() + 14);
+        EXPECT_EQ(Bytes(record.bytes(), record.bytes() + 14), kept) << c.size << " bytes";
+        EXPECT_EQ(error, c.loads ? "" : file + c.says);
+    }
+    std::remove(file.c_str());
+    ConfigRecord record{};
+    std::string error;
+    EXPECT_FALSE(klpsim::LoadRecord(file, &record, &error));
+    EXPECT_EQ(error, "cannot read " + file);
 }
 
 TEST(KlpsimUnit, IgnoresWhatIsNotARequestForIt)
@@ -159,17 +203,44 @@ TEST(KlpsimUnit, IgnoresWhatIsNotARequestForIt)
 
 TEST(KlpsimUnit, MisbehavesOnRequest)
 {
-    KelproUnit bad(3, kDefaultAt3);
-    bad.faults.badCrc = true;
     const Bytes read = klpsim::Encode(0xFB, 3, {}, kConfig);
-    const RxFrame answer = One(bad.Answer(One(read), 0));
-    EXPECT_EQ(answer.kind, RxFrame::kBadCrc);
-    EXPECT_EQ(answer.bytes.size(), 22u) << "only the CRC is wrong";
-
-    KelproUnit silent(3, kDefaultAt3);
-    silent.faults.silent = true;
-    EXPECT_TRUE(silent.Answer(One(read), 0).empty());
-    EXPECT_TRUE(silent.Answer(One(klpsim::Encode(0xFC, 3, Bytes(14, 1), kConfig)), 0).empty());
+    const Bytes write = klpsim::Encode(0xFC, 3, Bytes(14, 1), kConfig);
+    // The well-behaved read response up to its CRC: header, address, firmware, mode, record.
+    const Bytes response = Hex("F2 03 02 05 00 01 00 04 03 64 1E 05 01 02 05 32 0C 12 06");
+    struct Case {
+        const char *what;
+        void (*misbehave)(klpsim::Faults *);
+        Bytes request;
+        Bytes answer;  // unescaped, up to the CRC; empty for no answer
+        RxFrame::Kind kind;
+    };
+    const Case cases[] = {
+        {"well-behaved read", [](klpsim::Faults *) {}, read, response, RxFrame::kConfig},
+        {"wrong CRC", [](klpsim::Faults *f) { f->badCrc = true; }, read, response, RxFrame::kBadCrc},
+        {"short response, 21 bytes", [](klpsim::Faults *f) { f->responseExtraBytes = -1; }, read,
+         Bytes(response.begin(), response.end() - 1), RxFrame::kConfig},
+        {"long response, 23 bytes", [](klpsim::Faults *f) { f->responseExtraBytes = 1; }, read,
+         Concat({response, Hex("00")}), RxFrame::kConfig},
+        {"well-behaved acknowledgement", [](klpsim::Faults *) {}, write, Hex("FA 03"), RxFrame::kConfig},
+        {"acknowledgement from another address", [](klpsim::Faults *f) { f->ackAddress = 0xF5; }, write,
+         Hex("FA F5"), RxFrame::kConfig},
+        {"silent to a read", [](klpsim::Faults *f) { f->silent = true; }, read, {}, RxFrame::kConfig},
+        {"silent to a write", [](klpsim::Faults *f) { f->silent = true; }, write, {}, RxFrame::kConfig},
+    };
+    for (const Case &c : cases) {
+        KelproUnit unit(3, kDefaultAt3);
+        c.misbehave(&unit.faults);
+        const Bytes wire = unit.Answer(One(c.request), 0);
+        if (c.answer.empty()) {
+            EXPECT_TRUE(wire.empty()) << c.what;
+            continue;
+        }
+        const RxFrame frame = One(wire);
+        EXPECT_EQ(frame.kind, c.kind) << c.what;
+        ASSERT_GE(frame.bytes.size(), 3u) << c.what;
+        EXPECT_EQ(Bytes(frame.bytes.begin(), frame.bytes.end() - 3), c.answer) << c.what;
+        EXPECT_EQ(frame.bytes.back(), 0xF6) << c.what;
+    }
 }
 
 TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
@@ -199,46 +270,76 @@ TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
     EXPECT_EQ(Assemble(longest).size(), 1u);
 }
 
-TEST(KlpsimOptions, ParsesUnitsAndLineOptions)
+TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
 {
-    const char *argv[] = {"klpsim", "--link", "/tmp/com1", "--traffic", "50", "--stations", "5,240",
+    const char *argv[] = {"klpsim", "--mode", "4", "--reset-ms", "300", "--link", "/tmp/com1",
+                          "--traffic", "50", "--stations", "5,0xF0",
                           "--unit", "3", "--firmware", "1.8", "--mode", "3",
                           "--record-hex", "0102030405060708090A0B0C0D0E",
-                          "--unit", "9", "--delay", "300", "--bad-crc", "--capture", "/tmp/cap"};
+                          "--unit", "9", "--delay", "300", "--bad-crc", "--reset-ms", "0",
+                          "--ack-from", "12", "--long-response", "--capture", "/tmp/cap", "--traffic", "60"};
     klpsim::Options o;
     std::string error;
     ASSERT_TRUE(klpsim::ParseOptions(sizeof argv / sizeof *argv, argv, &o, &error)) << error;
     EXPECT_EQ(o.link, "/tmp/com1");
-    EXPECT_EQ(o.trafficRate, 50);
+    EXPECT_EQ(o.trafficRate, 60) << "a repeated option's last value wins";
     EXPECT_EQ(o.stations, (std::vector<uint8_t>{5, 240}));
-    ASSERT_EQ(o.units.size(), 2u);
-    EXPECT_EQ(o.units[0].address, 3);
-    EXPECT_EQ(o.units[0].firmwareMajor, 1);
-    EXPECT_EQ(o.units[0].firmwareMinor, 8);
-    EXPECT_EQ(o.units[0].mode, 3);
-    EXPECT_EQ(o.units[0].record.bytes()[13], 0x0E);
-    EXPECT_EQ(o.units[1].address, 9);
-    EXPECT_EQ(o.units[1].record.genisysSlaveId, 9) << "a unit's own record names its address";
+    ASSERT_EQ(o.units.size(), 3u);
+    // Unit options before the first --unit describe a unit at 1; after it, the latest --unit.
+    EXPECT_EQ(o.units[0].address, 1);
+    EXPECT_EQ(o.units[0].mode, 4);
+    EXPECT_EQ(o.units[0].resetMs, 300u);
+    EXPECT_EQ(o.units[1].address, 3);
+    EXPECT_EQ(o.units[1].firmwareMajor, 1);
+    EXPECT_EQ(o.units[1].firmwareMinor, 8);
+    EXPECT_EQ(o.units[1].mode, 3);
+    EXPECT_EQ(o.units[1].record.bytes()[13], 0x0E);
+    EXPECT_EQ(o.units[1].resetMs, 2000u) << "the default reset time";
+    EXPECT_EQ(o.units[2].address, 9);
+    EXPECT_EQ(o.units[2].record.genisysSlaveId, 9) << "a unit's own record names its address";
+    EXPECT_EQ(o.units[2].firmwareMajor, 2) << "the default firmware";
+    EXPECT_EQ(o.units[2].resetMs, 0u);
     EXPECT_EQ(o.answerDelayMs, 300u);
     EXPECT_TRUE(o.faults.badCrc);
+    EXPECT_FALSE(o.faults.silent);
+    EXPECT_EQ(o.faults.ackAddress, 12);
+    EXPECT_EQ(o.faults.responseExtraBytes, 1);
     EXPECT_EQ(o.captureFile, "/tmp/cap");
 }
 
-TEST(KlpsimOptions, RefusesBadValuesAndDefaultsToOneUnitAtAddressOne)
+TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
 {
-    const std::vector<std::vector<const char *>> bad = {
-        {"--unit", "256"},       {"--unit", "x"},           {"--record-hex", "0102"},
-        {"--firmware", "2"},     {"--stations", "5,,6"},    {"--traffic", "-1"},
-        {"--delay"},             {"--nonsense", "1"},       {"--record-hex", "zz02030405060708090A0B0C0D0E"},
+    struct Case {
+        std::vector<const char *> args;
+        const char *named;  // what the message must name
     };
-    for (const auto &args : bad) {
+    const Case bad[] = {
+        {{"--unit", "256"}, "--unit"},
+        {{"--unit", "x"}, "--unit"},
+        {{"--unit", "1", "stray"}, "stray"},
+        {{"--record-hex", "0102"}, "--record-hex"},
+        {{"--record-hex", "zz02030405060708090A0B0C0D0E"}, "--record-hex"},
+        {{"--firmware", "2"}, "--firmware"},
+        {{"--firmware", "2", "--mode", "3"}, "--firmware"},
+        {{"--firmware", "2.5.1"}, "--firmware"},
+        {{"--firmware", "2.256"}, "--firmware"},
+        {{"--stations", "5,,6"}, "--stations"},
+        {{"--stations", "5,"}, "--stations"},
+        {{"--traffic", "-1"}, "--traffic"},
+        {{"--reset-ms", "3600001"}, "--reset-ms"},
+        {{"--ack-from", "256"}, "--ack-from"},
+        {{"--short-response", "--long-response"}, "--long-response"},
+        {{"--delay"}, "--delay"},
+        {{"--nonsense", "1"}, "--nonsense"},
+    };
+    for (const Case &c : bad) {
         std::vector<const char *> argv = {"klpsim"};
-        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
         klpsim::Options o;
         std::string error;
         EXPECT_FALSE(klpsim::ParseOptions(static_cast<int>(argv.size()), argv.data(), &o, &error))
-            << args[0];
-        EXPECT_FALSE(error.empty());
+            << c.args[0];
+        EXPECT_NE(error.find(c.named), std::string::npos) << error;
     }
     const char *argv[] = {"klpsim"};
     klpsim::Options o;
@@ -247,6 +348,34 @@ TEST(KlpsimOptions, RefusesBadValuesAndDefaultsToOneUnitAtAddressOne)
     ASSERT_EQ(o.units.size(), 1u);
     EXPECT_EQ(o.units[0].address, 1);
     EXPECT_EQ(o.units[0].record.pollTime, 100) << "the default record";
+    EXPECT_EQ(o.units[0].resetMs, 2000u);
+    EXPECT_FALSE(o.help);
+}
+
+// The README's klpsim table and --help name the same options.
+TEST(KlpsimOptions, TheReadmeTableListsEveryOptionOfHelp)
+{
+    std::set<std::string> inHelp;
+    std::istringstream help(klpsim::HelpText());
+    for (std::string line; std::getline(help, line);) {
+        if (line.rfind("  --", 0) == 0)
+            inHelp.insert(line.substr(2, line.find(' ', 2) - 2));
+    }
+    std::set<std::string> inReadme;
+    std::ifstream readme(KLP_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(readme.good());
+    bool inSection = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0)
+            inSection = line == "## The virtual unit";
+        if (!inSection || line.rfind("| `--", 0) != 0)
+            continue;
+        const std::string firstCell = line.substr(0, line.find('|', 1));
+        for (size_t at = firstCell.find("`--"); at != std::string::npos; at = firstCell.find("`--", at + 1))
+            inReadme.insert(firstCell.substr(at + 1, firstCell.find_first_of(" `", at + 1) - at - 1));
+    }
+    ASSERT_TRUE(inHelp.count("--unit") && inHelp.count("--help")) << "no option lines found in the help";
+    EXPECT_EQ(inReadme, inHelp);
 }
 
 // klpsim's ordinary traffic, fed to our own receive decoder.

@@ -63,9 +63,10 @@ bool Simulator::Start()
 {
     for (const klpsim::UnitOptions &u : m_o.units) {
         ConfigRecord record = u.record;
+        std::string why;
         if (!u.recordFile.empty() && access(u.recordFile.c_str(), F_OK) == 0 &&
-            !klpsim::LoadRecord(u.recordFile, &record)) {
-            std::fprintf(stderr, "klpsim: %s is not a 14-byte record\n", u.recordFile.c_str());
+            !klpsim::LoadRecord(u.recordFile, &record, &why)) {
+            std::fprintf(stderr, "klpsim: %s\n", why.c_str());
             return false;
         }
         klpsim::KelproUnit unit(u.address, record);
@@ -73,7 +74,7 @@ bool Simulator::Start()
         unit.firmwareMinor = u.firmwareMinor;
         unit.mode = u.mode;
         unit.saveFile = u.recordFile;
-        unit.resetMs = m_o.resetMs;
+        unit.resetMs = u.resetMs;
         unit.faults = m_o.faults;
         m_units.push_back(unit);
     }
@@ -210,7 +211,7 @@ int main(int argc, char **argv)
         return 2;
     }
     if (options.help) {
-        std::fputs(klpsim::kHelpText, stdout);
+        std::fputs(klpsim::HelpText().c_str(), stdout);
         return 0;
     }
     struct sigaction sa = {};

@@ -114,7 +114,9 @@ Bytes KelproUnit::Answer(const RxFrame &frame, uint32_t nowMs)
     m_quiet = false;
     const uint8_t header = frame.header();
     const uint8_t address = frame.address();
-    if (header == genisys::kHdrCommit && (address == m_record.genisysSlaveId || address == m_address)) {
+    // The commit goes to the slave ID the record holds: after a write that changed it, the
+    // old address no longer commits.
+    if (header == genisys::kHdrCommit && address == m_record.genisysSlaveId) {
         Commit(nowMs);
         return {};  // the unit resets; nothing is answered
     }
@@ -139,12 +141,16 @@ Bytes KelproUnit::ReadResponse() const
 {
     Bytes data = {firmwareMajor, firmwareMinor, mode};
     data.insert(data.end(), m_record.bytes(), m_record.bytes() + ConfigRecord::kSize);
+    // A short response loses record bytes from its end, a long one gains zeros; the CRC is
+    // computed over what is sent, so only the length is wrong.
+    data.resize(data.size() + faults.responseExtraBytes, 0);
     return Finish(Encode(genisys::kHdrIndication, m_address, data, kConfigFlags));
 }
 
 Bytes KelproUnit::Ack() const
 {
-    return Finish(Encode(genisys::kHdrAckSlave, m_address, {}, kConfigFlags));
+    const uint8_t from = faults.ackAddress < 0 ? m_address : static_cast<uint8_t>(faults.ackAddress);
+    return Finish(Encode(genisys::kHdrAckSlave, from, {}, kConfigFlags));
 }
 
 // Applies the wrong-CRC fault: the CRC is re-encoded one higher than it should be.
@@ -178,16 +184,25 @@ void KelproUnit::Commit(uint32_t nowMs)
     m_quietUntil = nowMs + resetMs;
 }
 
-bool LoadRecord(const std::string &path, ConfigRecord *record)
+bool LoadRecord(const std::string &path, ConfigRecord *record, std::string *error)
 {
+    std::string unused;
+    std::string &why = error != nullptr ? *error : unused;
     FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
+    if (f == nullptr) {
+        why = "cannot read " + path;
         return false;
+    }
+    // One byte more than a record is enough to tell a long file from a record.
     uint8_t bytes[ConfigRecord::kSize + 1];
     const size_t n = std::fread(bytes, 1, sizeof bytes, f);
     std::fclose(f);
-    if (n != ConfigRecord::kSize)
+    if (n != ConfigRecord::kSize) {
+        const std::string record = std::to_string(ConfigRecord::kSize);
+        const std::string size = n > ConfigRecord::kSize ? "more than " + record : std::to_string(n);
+        why = path + " holds " + size + " bytes; a record file holds exactly " + record;
         return false;
+    }
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
         record->bytes()[i] = bytes[i];
     return true;

@@ -46,8 +46,10 @@ Bytes Encode(uint8_t header, uint8_t address, const Bytes &data, int flags);
 
 // How the unit misbehaves, on request.
 struct Faults {
-    bool badCrc = false;  // every answer's CRC is off by one
-    bool silent = false;  // no answer at all
+    bool badCrc = false;         // every answer's CRC is off by one
+    bool silent = false;         // no answer at all
+    int responseExtraBytes = 0;  // read response this many bytes long (or, negative, short)
+    int ackAddress = -1;         // address the write acknowledgement carries; -1: the unit's own
 };
 
 // One emulated unit at a Genisys address.
@@ -57,8 +59,9 @@ public:
 
     KelproUnit(uint8_t address, const ConfigRecord &record);
 
-    // What the unit answers to a received frame (empty: no answer). A commit addressed to it
-    // makes it save (when a save file is set) and go quiet until the reset is over.
+    // What the unit answers to a received frame (empty: no answer). A commit to the slave ID
+    // its record holds makes it save (when a save file is set) and go quiet until the reset
+    // is over.
     Bytes Answer(const RxFrame &frame, uint32_t nowMs);
 
     uint8_t address() const { return m_address; }
@@ -87,8 +90,9 @@ private:
     int m_commits = 0;
 };
 
-// Reads a 14-byte record file; false (and record untouched) unless it is exactly 14 bytes.
-bool LoadRecord(const std::string &path, ConfigRecord *record);
+// Reads a 14-byte record file; false (and record untouched) unless it is exactly 14 bytes,
+// with the reason in error when one is given.
+bool LoadRecord(const std::string &path, ConfigRecord *record, std::string *error = nullptr);
 // Writes the record to path through a temporary file, so a failed save leaves the old one.
 bool SaveRecord(const std::string &path, const ConfigRecord &record);
 
