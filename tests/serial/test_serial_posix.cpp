@@ -3,17 +3,20 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <chrono>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "genisys/genisys_frame.h"
+#include "serial/raw_line_posix.h"
 #include "tests/serial/recording_com.h"
 #include "tools/klpsim/pty.h"
 
@@ -42,6 +45,14 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
     return bytes;
 }
 
+// The settings the terminal side holds; termios requests on a master act on its terminal.
+termios TerminalState(const klpsim::Pty &pty)
+{
+    termios tio{};
+    EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
+    return tio;
+}
+
 class SerialPosixTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(peer.Create()); }
@@ -63,6 +74,56 @@ TEST_F(SerialPosixTest, OpenCloseAndSecondCloseFollowTheLifecycle)
     const uint8_t byte = 0x41;
     EXPECT_EQ(com.Write(&byte, 1), 0u) << "writing on a closed port";
     EXPECT_TRUE(peer.Read(50).empty());
+}
+
+TEST_F(SerialPosixTest, EachRateOfTheCommsPageIsTheRateTheTerminalHolds)
+{
+    for (const int16_t baud : {1200, 2400, 4800, 9600, 19200}) {
+        ASSERT_EQ(com.Open(peer.path().c_str(), baud), SERIAL_OPEN_OK) << baud;
+        const termios tio = TerminalState(peer);
+        EXPECT_EQ(peer.TerminalSpeed(), baud);
+        EXPECT_EQ(cfgetospeed(&tio), cfgetispeed(&tio)) << baud << ": output at another rate";
+    }
+}
+
+TEST_F(SerialPosixTest, AForeignTerminalStateBecomesRaw8N1AndBytesPassUnchangedBothWays)
+{
+    // What another program may leave behind: parity, two stop bits, 7 bits, hardware and
+    // software flow control, CR/LF translation both ways, line editing and echo, breaks
+    // heeded, reads that wait.
+    termios foreign = TerminalState(peer);
+    foreign.c_cflag = (foreign.c_cflag & ~CSIZE) | CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
+    foreign.c_iflag = BRKINT | PARMRK | INPCK | ISTRIP | INLCR | ICRNL | IXON | IXOFF | IXANY;
+    foreign.c_oflag = OPOST | ONLCR | OCRNL;
+    foreign.c_lflag = ECHO | ECHOE | ECHONL | ICANON | ISIG | IEXTEN;
+    foreign.c_cc[VMIN] = 1;
+    foreign.c_cc[VTIME] = 5;
+    ASSERT_EQ(tcsetattr(peer.masterFd(), TCSANOW, &foreign), 0);
+    ASSERT_EQ(com.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK);
+
+    const termios held = TerminalState(peer);
+    EXPECT_EQ(held.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t{CS8});
+    EXPECT_EQ(held.c_cflag & (CREAD | CLOCAL), tcflag_t{CREAD | CLOCAL});
+    EXPECT_EQ(held.c_iflag, tcflag_t{IGNBRK}) << "input processing left on, or breaks read as bytes";
+    EXPECT_EQ(held.c_oflag & OPOST, 0u);
+    EXPECT_EQ(held.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(held.c_cc[VMIN], 0);
+    EXPECT_EQ(held.c_cc[VTIME], 0);
+    // A pseudo-terminal keeps 8 bits without parity whatever it is told, so parity and
+    // 7 bits are checked on the settings Open makes of such a state.
+    termios parity = foreign;
+    ASSERT_TRUE(MakeRawLine(&parity, 9600));
+    EXPECT_EQ(parity.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS), tcflag_t{CS8});
+
+    // Every byte value, CR, LF, XON, XOFF, the editing and signal characters among them.
+    std::vector<uint8_t> all(256);
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(com.Write(all.data(), 256), 256u);
+    EXPECT_EQ(peer.ReadExactly(256, 2000), all);
+    ASSERT_EQ(peer.Write(all), all.size());
+    EXPECT_TRUE(com.WaitBytes(all.size(), 2000));
+    EXPECT_EQ(com.Bytes(), all);
+    EXPECT_TRUE(peer.Read(50).empty()) << "the terminal echoed what it received";
 }
 
 TEST_F(SerialPosixTest, FailedOpensGiveTheirStepAndLeaveThePortClosed)
