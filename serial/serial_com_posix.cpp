@@ -99,8 +99,12 @@ struct CSerialCom::Reader {
     ~Reader()
     {
         // The last holder releases the device: Close normally, a reader left behind otherwise.
-        if (fd >= 0)
+        if (fd >= 0) {
+            // A terminal that outlives this open (a pty whose master stays, as the virtual
+            // unit's does) would otherwise stay closed to everyone but root.
+            ioctl(fd, TIOCNXCL);
             close(fd);
+        }
         if (wake[0] >= 0)
             close(wake[0]);
         if (wake[1] >= 0)
@@ -147,7 +151,9 @@ int OpenExclusive(const char *portName)
         close(fd);
         return -1;
     }
-    ioctl(fd, TIOCEXCL);  // keeps out other programs that do not lock
+    // Keeps out programs that take no lock (root alone may still pass); the last holder
+    // gives it up again.
+    ioctl(fd, TIOCEXCL);
     return fd;
 }
 

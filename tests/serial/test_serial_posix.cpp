@@ -1,8 +1,12 @@
 // CSerialCom on POSIX against pseudo-terminals: opening, closing, reading, writing, and the
 // reader thread's conduct when traffic floods in or the device goes away.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <chrono>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -52,6 +57,86 @@ termios TerminalState(const klpsim::Pty &pty)
     EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
     return tio;
 }
+
+// Another process trying the port. It is forked before this process starts any thread, so it
+// may start its own; Try() has it make one attempt and report whether the port opened.
+class OtherProcess {
+public:
+    enum Attempt : char {
+        kSerialCom = 'c',  // CSerialCom::Open, with the privileges of this process
+        kPlainOpen = 'p',  // open() without a lock and without the right to pass TIOCEXCL
+    };
+
+    explicit OtherProcess(const std::string &path)
+    {
+        if (pipe(m_ask) != 0 || pipe(m_answer) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(m_ask[1]);  // so that the parent's end closing ends the loop
+            close(m_answer[0]);
+            Serve(path);
+        }
+        close(m_ask[0]);
+        close(m_answer[1]);
+    }
+
+    ~OtherProcess()
+    {
+        close(m_ask[1]);  // the child sees the end and leaves
+        if (m_pid > 0)
+            waitpid(m_pid, nullptr, 0);
+        close(m_answer[0]);
+    }
+
+    bool Try(Attempt attempt)
+    {
+        char opened = 0;
+        return m_pid > 0 && write(m_ask[1], &attempt, 1) == 1 &&
+               read(m_answer[0], &opened, 1) == 1 && opened == 1;
+    }
+
+private:
+    [[noreturn]] void Serve(const std::string &path)
+    {
+        char attempt;
+        while (read(m_ask[0], &attempt, 1) == 1) {
+            char opened = 0;
+            if (attempt == kSerialCom) {
+                RecordingCom com;
+                opened = com.Open(path.c_str(), 9600) == SERIAL_OPEN_OK;
+            } else {
+                SetAdminCapability(false);
+                const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                opened = fd >= 0;
+                if (fd >= 0)
+                    close(fd);
+                SetAdminCapability(true);
+            }
+            if (write(m_answer[1], &opened, 1) != 1)
+                break;
+        }
+        _exit(0);
+    }
+
+    // Root may open a terminal another holder made exclusive; an ordinary user's program
+    // may not. Dropping the capability from the effective set plays that program.
+    static void SetAdminCapability(bool on)
+    {
+        __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (syscall(SYS_capget, &header, data) != 0)
+            return;
+        const unsigned bit = 1u << (CAP_SYS_ADMIN % 32);
+        __u32 &effective = data[CAP_SYS_ADMIN / 32].effective;
+        effective = on ? (effective | (data[CAP_SYS_ADMIN / 32].permitted & bit)) : (effective & ~bit);
+        syscall(SYS_capset, &header, data);
+    }
+
+    int m_ask[2] = {-1, -1};
+    int m_answer[2] = {-1, -1};
+    pid_t m_pid = -1;
+};
 
 class SerialPosixTest : public ::testing::Test {
 protected:
@@ -159,13 +244,25 @@ TEST_F(SerialPosixTest, FailedOpensGiveTheirStepAndLeaveThePortClosed)
     EXPECT_EQ(holder.Bytes(), hello);
 }
 
-TEST_F(SerialPosixTest, ClosingReleasesTheDeviceForTheNextHolder)
+TEST_F(SerialPosixTest, NoOneElseOpensTheDeviceUntilItIsClosed)
 {
+    OtherProcess other(peer.path());  // before Open starts a thread
+    struct Case {
+        const char *who;
+        std::function<bool()> opens;
+    };
+    const Case cases[] = {
+        {"a second CSerialCom here",
+         [&] { RecordingCom second; return second.Open(peer.path().c_str(), 9600) == SERIAL_OPEN_OK; }},
+        {"CSerialCom in another process", [&] { return other.Try(OtherProcess::kSerialCom); }},
+        {"a program that takes no lock", [&] { return other.Try(OtherProcess::kPlainOpen); }},
+    };
     ASSERT_EQ(com.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK);
-    RecordingCom other;
-    EXPECT_EQ(other.Open(peer.path().c_str(), 9600), SERIAL_OPEN_DEVICE_FAILED);
+    for (const Case &c : cases)
+        EXPECT_FALSE(c.opens()) << c.who << " opened a held port";
     com.Close();
-    EXPECT_EQ(other.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK);
+    for (const Case &c : cases)
+        EXPECT_TRUE(c.opens()) << c.who << " found the port still held after Close";
 }
 
 TEST_F(SerialPosixTest, DestroyingAnOpenPortClosesIt)
