@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -11,11 +12,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <chrono>
 #include <functional>
 #include <numeric>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +59,17 @@ termios TerminalState(const klpsim::Pty &pty)
     termios tio{};
     EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
     return tio;
+}
+
+// Where two byte runs first differ, or -1: a 64 KiB mismatch is read by its place, not printed.
+long FirstDifference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i])
+            return static_cast<long>(i);
+    }
+    return a.size() == b.size() ? -1 : static_cast<long>(n);
 }
 
 // Another process trying the port. It is forked before this process starts any thread, so it
@@ -289,6 +303,40 @@ TEST_F(SerialPosixTest, WriteRefusesEmptyRequestsAndSendsFramesByteExact)
     EXPECT_EQ(com.Write(wire, static_cast<uint32_t>(length)), length);
     EXPECT_EQ(peer.ReadExactly(length, 2000), std::vector<uint8_t>(wire, wire + length));
     EXPECT_TRUE(peer.Read(50).empty()) << "nothing beyond the frame";
+}
+
+TEST_F(SerialPosixTest, OneLargeWriteArrivesWholeAndInOrder)
+{
+    // The terminal takes a large write in many pieces; bytes that never repeat show a piece
+    // resent from the wrong place, which a repeating pattern would hide.
+    std::mt19937 prng(0x4B4C50);
+    std::vector<uint8_t> data(64 * 1024);
+    for (uint8_t &b : data)
+        b = static_cast<uint8_t>(prng() >> 24);
+    ASSERT_EQ(com.Open(peer.path().c_str(), 19200), SERIAL_OPEN_OK);
+    std::vector<uint8_t> received;
+    std::thread drain([&] { received = peer.ReadExactly(data.size(), 10000); });
+    EXPECT_EQ(com.Write(data.data(), static_cast<uint32_t>(data.size())), data.size());
+    drain.join();
+    EXPECT_EQ(FirstDifference(received, data), -1) << "first wrong or missing byte at this offset";
+    EXPECT_TRUE(peer.Read(50).empty()) << "more bytes than were written";
+}
+
+TEST_F(SerialPosixTest, AWriteCutShortByAHangUpReturnsTheBytesThatWentOut)
+{
+    ASSERT_EQ(com.Open(peer.path().c_str(), 19200), SERIAL_OPEN_OK);
+    const std::vector<uint8_t> data = Pattern(64 * 1024, 1);  // far more than a terminal holds
+    uint32_t written = 0;
+    std::thread writer([&] { written = com.Write(data.data(), static_cast<uint32_t>(data.size())); });
+    // Take one piece, let the rest fill the terminal, then pull the cable mid-write.
+    pollfd p = {peer.masterFd(), POLLIN, 0};
+    uint8_t piece[1024];
+    const ssize_t taken = poll(&p, 1, 2000) == 1 ? read(peer.masterFd(), piece, sizeof piece) : -1;
+    peer.HangUp();
+    writer.join();
+    ASSERT_GT(taken, 0) << "nothing arrived";
+    EXPECT_GE(written, static_cast<uint32_t>(taken)) << "fewer than the far end received";
+    EXPECT_LT(written, data.size()) << "a failed write reported as whole";
 }
 
 TEST_F(SerialPosixTest, BytesWaitingAtWakeUpArriveIn1024ByteChunksInOrder)
