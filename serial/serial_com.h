@@ -38,6 +38,11 @@ public:
     CSerialCom(const CSerialCom &) = delete;
     CSerialCom &operator=(const CSerialCom &) = delete;
 
+protected:
+    // The open port's handle (HANDLE on Windows, descriptor on POSIX), -1 while closed: lets
+    // a subclass ask the device what it was set to.
+    intptr_t PortHandle() const { return m_hPort.load(); }
+
 private:
     // Per-open state: the device handle, the reader's own stop flag, its buffer and events.
     // The reader thread of that open holds a reference, so a reader left behind after the
