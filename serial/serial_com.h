@@ -28,11 +28,20 @@ public:
 
     int16_t Open(const char *portName, int16_t baud);
     int Close();  // 1 when an open port was closed, 0 when none was open
-    uint32_t Write(const uint8_t *bytes, uint32_t count);  // bytes written; 0 when closed
+    // Blocks until every byte went out or the write time-out (1000 ms and 1 ms a byte) ran
+    // out, and returns the bytes that went out. A write that times out or fails part-way
+    // returns the count sent before it stopped, so the caller knows part of a frame is on
+    // the line; 0 when closed, given nothing, or refused before a byte went out.
+    uint32_t Write(const uint8_t *bytes, uint32_t count);
     bool IsOpen() const;
 
     CSerialCom(const CSerialCom &) = delete;
     CSerialCom &operator=(const CSerialCom &) = delete;
+
+protected:
+    // The open port's handle (HANDLE on Windows, descriptor on POSIX), -1 while closed: lets
+    // a subclass ask the device what it was set to.
+    intptr_t PortHandle() const { return m_hPort.load(); }
 
 private:
     // Per-open state: the device handle, the reader's own stop flag, its buffer and events.

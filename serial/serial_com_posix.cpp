@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "serial/raw_line_posix.h"
 #include "serial/reader_backoff.h"
 
 namespace {
@@ -62,6 +63,27 @@ uint32_t NowMs()
 
 }  // namespace
 
+// Every flag word is assigned whole rather than edited: whatever a previous program left
+// (parity, two stop bits, 7 bits, flow control, line editing, CR/LF translation) goes.
+bool MakeRawLine(termios *tio, int16_t baud)
+{
+    speed_t code;
+    if (!BaudToCode(baud, &code))
+        return false;
+    termios raw = *tio;  // keeps what is no setting of ours (the line discipline, say)
+    raw.c_iflag = IGNBRK;  // a break reads nothing, as on Windows, rather than a 0x00 byte
+    raw.c_oflag = 0;
+    raw.c_lflag = 0;
+    // HUPCL: should the program die, the last close still drops DTR and RTS.
+    raw.c_cflag = CS8 | CREAD | CLOCAL | HUPCL;
+    raw.c_cc[VMIN] = 0;  // a read returns at once with whatever has arrived, possibly nothing
+    raw.c_cc[VTIME] = 0;
+    if (cfsetispeed(&raw, code) != 0 || cfsetospeed(&raw, code) != 0)
+        return false;
+    *tio = raw;
+    return true;
+}
+
 struct CSerialCom::Reader {
     int fd = -1;
     int wake[2] = {-1, -1};  // Close writes a byte to wake[1]; the reader polls wake[0]
@@ -77,8 +99,12 @@ struct CSerialCom::Reader {
     ~Reader()
     {
         // The last holder releases the device: Close normally, a reader left behind otherwise.
-        if (fd >= 0)
+        if (fd >= 0) {
+            // A terminal that outlives this open (a pty whose master stays, as the virtual
+            // unit's does) would otherwise stay closed to everyone but root.
+            ioctl(fd, TIOCNXCL);
             close(fd);
+        }
         if (wake[0] >= 0)
             close(wake[0]);
         if (wake[1] >= 0)
@@ -125,39 +151,23 @@ int OpenExclusive(const char *portName)
         close(fd);
         return -1;
     }
-    ioctl(fd, TIOCEXCL);  // keeps out other programs that do not lock
+    // Keeps out programs that take no lock (root alone may still pass); the last holder
+    // gives it up again.
+    ioctl(fd, TIOCEXCL);
     return fd;
 }
 
-// Reads return at once with whatever has arrived, possibly nothing.
-bool ApplyReadTiming(int fd, termios *tio)
+// Applies the line on an opened device: SERIAL_OPEN_OK, or the step that failed.
+int16_t ConfigureLine(int fd, int16_t baud)
 {
-    if (tcgetattr(fd, tio) != 0)
-        return false;
-    tio->c_cc[VMIN] = 0;
-    tio->c_cc[VTIME] = 0;
-    return true;
-}
-
-// 8-N-1, binary, no flow control, no character translation; DTR on and RTS off.
-bool ApplyLine(int fd, termios *tio, int16_t baud)
-{
-    speed_t code;
-    if (!BaudToCode(baud, &code))
-        return false;
-    tio->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                      IXANY | INPCK);
-    tio->c_oflag &= ~OPOST;
-    tio->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio->c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio->c_cflag |= CS8 | CREAD | CLOCAL;
-    if (cfsetispeed(tio, code) != 0 || cfsetospeed(tio, code) != 0)
-        return false;
-    if (tcsetattr(fd, TCSANOW, tio) != 0)
-        return false;
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return SERIAL_OPEN_TIMEOUTS_FAILED;  // not a terminal: no read timing to set
+    if (!MakeRawLine(&tio, baud) || tcsetattr(fd, TCSANOW, &tio) != 0)
+        return SERIAL_OPEN_LINE_FAILED;
     SetModemLine(fd, TIOCM_DTR, true);
     SetModemLine(fd, TIOCM_RTS, false);
-    return true;
+    return SERIAL_OPEN_OK;
 }
 
 }  // namespace
@@ -244,12 +254,10 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     r->fd = OpenExclusive(portName);
     if (r->fd < 0)
         return SERIAL_OPEN_DEVICE_FAILED;
-    termios tio{};
-    if (!ApplyReadTiming(r->fd, &tio))
-        return SERIAL_OPEN_TIMEOUTS_FAILED;  // not a terminal; r closes the device
-    r->writeMsPerByte = baud > 0 ? 11u / static_cast<uint32_t>(baud) + 1 : 1;
-    if (!ApplyLine(r->fd, &tio, baud))
-        return SERIAL_OPEN_LINE_FAILED;
+    const int16_t line = ConfigureLine(r->fd, baud);
+    if (line != SERIAL_OPEN_OK)
+        return line;  // r closes the device
+    r->writeMsPerByte = 11u / static_cast<uint32_t>(baud) + 1;  // the line took the rate: >= 1
     if (pipe2(r->wake, O_CLOEXEC | O_NONBLOCK) != 0)
         return SERIAL_OPEN_THREAD_FAILED;
 

@@ -335,8 +335,10 @@ uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
     AcquireSRWLockExclusive(&r->writeLock);
     DWORD written = 0;
     if (!WriteFile(r->port, bytes, count, &written, &ov)) {
+        // Completed, timed out or failed part-way, the record counts what went out, and that
+        // is the result, as on POSIX. Refused at once, nothing went out.
         if (GetLastError() == ERROR_IO_PENDING)
-            GetOverlappedResult(r->port, &ov, &written, TRUE);  // a time-out gives the count so far
+            GetOverlappedResult(r->port, &ov, &written, TRUE);
         else
             written = 0;
     }

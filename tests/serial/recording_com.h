@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <mutex>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 class RecordingCom : public CSerialCom {
 public:
     ~RecordingCom() override { Close(); }  // the reader must stop before this part goes
+
+    using CSerialCom::PortHandle;  // tests ask the device what Open set
 
     void OnReceive(const uint8_t *bytes, uint32_t count) override
     {
@@ -113,6 +116,12 @@ struct ModemChange {
         return device == o.device && line == o.line && level == o.level;
     }
 };
+
+// So that a failed comparison of records reads as the lines, not as bytes.
+inline std::ostream &operator<<(std::ostream &out, const ModemChange &c)
+{
+    return out << c.device << ' ' << c.line << ' ' << c.level;
+}
 
 inline std::vector<ModemChange> ReadModemLog(const std::string &path)
 {
