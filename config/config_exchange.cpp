@@ -81,6 +81,11 @@ void CConfigDlg::HandleConfigFrame(const uint8_t *frame, uint8_t length, uint32_
 {
     if (frame == nullptr || length == 0)
         return;
+    // A fast unit answers while its request is still being sent, so its frame can arrive before
+    // the request's tick is taken (just after the send); it then counts from now, as it is
+    // handled, instead of as an answer 2^32 ms late.
+    if (static_cast<int32_t>(arrivalTick - m_requestTick) < 0)
+        arrivalTick = sys::TickCount();
     switch (frame[0]) {
     case genisys::kHdrIndication:  // configuration read response
         if (length == config::kReadResponseLength)

@@ -188,6 +188,26 @@ TEST_F(ConfigExchange, ResponseWindowIncludingTheTickWrap)
     }
 }
 
+// A unit that answers at once: its frame arrives while the request is still being sent, before
+// the request's tick is taken, and still belongs to that request.
+TEST_F(ConfigExchange, AnAnswerArrivingWhileItsRequestIsSentIsInsideTheWindow)
+{
+    Command(IDC_CFG_WRITE);
+    TakeWrites();
+    const Wire ack = Ack(1);
+    theConfig.OnConfigFrame(ack.data(), static_cast<uint8_t>(ack.size()), theConfig.m_requestTick - 16);
+    EXPECT_EQ(Text(IDC_CFG_STATUS), kCommitted);
+    EXPECT_EQ(TakeWrites().size(), 1u);
+
+    Command(IDC_CFG_READ);
+    RecordBytes unit = kDefaultBytes;
+    unit[3] = 77;
+    const Wire response = ReadResponse(3, 1, 0, unit);
+    theConfig.OnConfigFrame(response.data(), static_cast<uint8_t>(response.size()),
+                            theConfig.m_requestTick - 16);
+    EXPECT_EQ(Text(IDC_CFG_STATUS), "Read complete. (F/W v3.1)");
+}
+
 TEST_F(ConfigExchange, ResponsesWithNoRequestOfTheirKind)
 {
     Deliver(ReadResponse(2, 5, 2, kDefaultBytes));
