@@ -51,6 +51,7 @@ class Sim:
         if self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait(10)
+        self.proc.stdout.close()
         self.report.close()
 
     def __enter__(self):
