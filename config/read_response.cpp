@@ -19,6 +19,8 @@ constexpr size_t kRecordOffset = 5;
 // Line mode of the daughter board, by bits 0 and 1 of the mode byte.
 const char *const kModeText[4] = {"VF, v.22.", "VF, v.23.", "direct, async.", "direct, sync."};
 
+const char *ModeText(uint8_t mode) { return kModeText[mode & 3]; }
+
 // A switch bit of 1 means the switch is off.
 const char *SwitchText(uint8_t switches, int bit)
 {
@@ -38,8 +40,6 @@ bool ParseReadResponse(const uint8_t *frame, size_t length, ReadResponse *out)
     std::memcpy(out->record.bytes(), frame + kRecordOffset, ConfigRecord::kSize);
     return true;
 }
-
-const char *ModeText(uint8_t mode) { return kModeText[mode & 3]; }
 
 size_t DipSwitchText(const ReadResponse &r, char *out, size_t size)
 {

@@ -27,7 +27,4 @@ bool ParseReadResponse(const uint8_t *frame, size_t length, ReadResponse *out);
 // record byte 1 (1 is off), then the line mode. Returns the length written to out.
 size_t DipSwitchText(const ReadResponse &r, char *out, size_t size);
 
-// The line mode alone, as the DIP switch text ends: "VF, v.22." ... "direct, sync.".
-const char *ModeText(uint8_t mode);
-
 }  // namespace config

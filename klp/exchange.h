@@ -47,7 +47,6 @@ public:
 
     // Opens the port; kExitOk, or kExitPort once the reason has been said.
     int Open();
-    const std::string &Port() const { return m_options.port; }
 
     // Sends a read request to the address and waits up to `wait` for its read response.
     Answer Read(uint8_t address, Ms wait);

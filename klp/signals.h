@@ -40,12 +40,6 @@ public:
         return m_reason;
     }
 
-    StopReason Reason()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reason;
-    }
-
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
