@@ -6,6 +6,8 @@ set(core_globs
   serial/*.h serial/*.cpp
   comms/log_line.h comms/log_line.cpp
   config/config_record.h config/config_record.cpp
+  config/config_fields.h config/config_fields.cpp
+  config/read_response.h config/read_response.cpp
   platform/clock.h platform/clock_*.cpp platform/files.h platform/files_*.cpp)
 set(forbidden "^app/|^platform/dialog\\.h$|^platform/system\\.h$|^res/|^comms/comms_dlg\\.h$|^config/config_dlg\\.h$")
 

@@ -1,8 +1,8 @@
 // "Read" and "Write": the configuration exchange with the unit, and the frames it answers with.
 #include <cstdio>
-#include <cstring>
 
 #include "config/config_dlg.h"
+#include "config/read_response.h"
 #include "genisys/genisys_protocol.h"
 #include "platform/system.h"
 #include "res/resource.h"
@@ -12,29 +12,7 @@ namespace {
 // Every configuration request carries a CRC with the configuration marker and is logged.
 constexpr int kConfigSend = genisys::SEND_CRC | genisys::SEND_CONFIG;
 
-// Configuration read response: header, address, firmware major, minor, mode, the record, CRC,
-// terminator.
-constexpr uint8_t kReadResponseLength = 22;
-constexpr size_t kFirmwareMajor = 2;
-constexpr size_t kFirmwareMinor = 3;
-constexpr size_t kModeByte = 4;
-constexpr size_t kRecordOffset = 5;
-constexpr size_t kDipSwitchByte = kRecordOffset + 1;  // record byte 1 carries the switches
-constexpr size_t kAckAddress = 1;
-
-// Line mode of the daughter board, by bits 0 and 1 of the mode byte.
-const char *const kModeSuffix[4] = {
-    "  =  VF, v.22.",
-    "  =  VF, v.23.",
-    "  =  direct, async.",
-    "  =  direct, sync.",
-};
-
-// A switch bit of 1 means the switch is off.
-const char *SwitchText(uint8_t switches, int bit)
-{
-    return (switches >> bit) & 1 ? "off" : "on";
-}
+constexpr size_t kAckAddress = 1;  // the acknowledging unit's address in its frame
 
 uint8_t RequestAddress()
 {
@@ -109,7 +87,7 @@ void CConfigDlg::HandleConfigFrame(const uint8_t *frame, uint8_t length, uint32_
         return;
     switch (frame[0]) {
     case genisys::kHdrIndication:  // configuration read response
-        if (length == kReadResponseLength)
+        if (length == config::kReadResponseLength)
             OnReadResponse(frame, arrivalTick);
         break;
     case genisys::kHdrAckSlave:  // write acknowledgement
@@ -126,18 +104,19 @@ void CConfigDlg::OnReadResponse(const uint8_t *frame, uint32_t arrivalTick)
         dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Received unexpected configuration read message.");
         return;
     }
+    config::ReadResponse response;
+    if (!config::ParseReadResponse(frame, config::kReadResponseLength, &response))
+        return;
     char text[128];
-    std::snprintf(text, sizeof text, "Read complete. (F/W v%d.%d)", frame[kFirmwareMajor],
-                  frame[kFirmwareMinor]);
+    std::snprintf(text, sizeof text, "Read complete. (F/W v%d.%d)", response.firmwareMajor,
+                  response.firmwareMinor);
     dlg::SetText(m_hwndPage, IDC_CFG_STATUS, text);
 
-    const uint8_t switches = frame[kDipSwitchByte];
-    std::snprintf(text, sizeof text, "Dip Switch: 1 %s, 2 %s, 3 %s, 4 -%s", SwitchText(switches, 0),
-                  SwitchText(switches, 1), SwitchText(switches, 2), kModeSuffix[frame[kModeByte] & 3]);
+    config::DipSwitchText(response, text, sizeof text);
     dlg::SetText(m_hwndPage, IDC_CFG_DIP_SWITCH, text);
 
     // The unit's bytes are taken as they are; they are clamped when next taken from the page.
-    std::memcpy(m_record.bytes(), frame + kRecordOffset, ConfigRecord::kSize);
+    m_record = response.record;
     RecordToControls(m_hwndPage);
 }
 

@@ -1,82 +1,60 @@
 // The Kelpro Config page's logic: record to controls and back, set-up and command dispatch.
-#include <cstring>
-
 #include "config/config_dlg.h"
+#include "config/config_fields.h"
 #include "res/resource.h"
 
 namespace {
 
-// Check boxes that show one bit of the options byte each. "NRZ I" is bit 2 and
-// "No CTRL byte" bit 3 although the page shows "No CTRL byte" first.
-struct OptionBox {
+using config::FieldId;
+
+// Each control shows one field of the record; where the field lives, how it converts and the
+// range it is stored in come from the field table (config_fields.cpp).
+struct FieldControl {
     int id;
-    uint8_t bit;
-};
-const OptionBox kOptionBoxes[] = {
-    {IDC_CFG_RX_EQUALISE, OPT_RX_EQUALISE},   {IDC_CFG_V22_TX_HIGH, OPT_V22_TX_HIGH},
-    {IDC_CFG_NO_CTRL_BYTE, OPT_NO_CTRL_BYTE}, {IDC_CFG_NRZI, OPT_NRZI},
-    {IDC_CFG_SEND_32_BITS, OPT_SEND_32_BITS}, {IDC_CFG_SYNC_CLOCK, OPT_SYNC_CLOCK},
-    {IDC_CFG_KEEP_SENDING, OPT_KEEP_SENDING},
+    FieldId field;
 };
 
-// Plain numbers: edit box, record byte, scale shown on the page, stored range.
-struct NumberBox {
-    int id;
-    size_t byte;
-    unsigned scale;  // the box shows byte * scale; the byte is box / scale (integer division)
-    unsigned low, high;
-};
-const NumberBox kNumberBoxes[] = {
-    {IDC_CFG_SLAVE_ID, 3, 1, 1, 255},         {IDC_CFG_GENISYS_TIMEOUT, 6, 1, 3, 255},
-    {IDC_CFG_POLL_TIME, 4, 10, 10, 255},      {IDC_CFG_RECALL_TIME, 5, 1, 1, 255},
-    {IDC_CFG_S2_ID1, 7, 1, 0, 63},            {IDC_CFG_S2_TIMEOUT, 9, 1, 3, 255},
-    {IDC_CFG_ISD, 10, 10, 2, 255},
-};
-
-// The VF times in units of 6.666666 ms: byte 12 preamble, byte 13 postamble.
-struct VfBox {
-    int id;
-    size_t byte;
-};
-const VfBox kVfBoxes[] = {{IDC_CFG_PREAMBLE, 12}, {IDC_CFG_POSTAMBLE, 13}};
-
-struct ListContents {
-    int id;
-    const char *const *items;
-    size_t count;
-};
-const char *const kGenisysBauds[] = {"1200", "2400", "4800", "9600", "19200"};
-const char *const kProtocols[] = {"US&S", "GE/Harmon"};
-const char *const kDirectBauds[] = {"300/1200",  "600/1200",  "1200/1200",
-                                    "2400/2400", "4800/1200", "9600/1200"};
-const ListContents kLists[] = {
-    {IDC_CFG_GENISYS_BAUD, kGenisysBauds, sizeof kGenisysBauds / sizeof *kGenisysBauds},
-    {IDC_CFG_PROTOCOL, kProtocols, sizeof kProtocols / sizeof *kProtocols},
-    {IDC_CFG_DIRECT_BAUD, kDirectBauds, sizeof kDirectBauds / sizeof *kDirectBauds},
+// Edit boxes.
+const FieldControl kBoxes[] = {
+    {IDC_CFG_SLAVE_ID, config::FIELD_SLAVE_ID},
+    {IDC_CFG_GENISYS_TIMEOUT, config::FIELD_TIMEOUT},
+    {IDC_CFG_POLL_TIME, config::FIELD_POLL_TIME},
+    {IDC_CFG_RECALL_TIME, config::FIELD_RECALL_TIME},
+    {IDC_CFG_S2_ID1, config::FIELD_S2_ID1},
+    {IDC_CFG_S2_ID2, config::FIELD_S2_ID2},
+    {IDC_CFG_S2_TIMEOUT, config::FIELD_S2_TIMEOUT},
+    {IDC_CFG_ISD, config::FIELD_ISD},
+    {IDC_CFG_PREAMBLE, config::FIELD_PREAMBLE},
+    {IDC_CFG_POSTAMBLE, config::FIELD_POSTAMBLE},
 };
 
-constexpr int kGeHarmonItem = 1;  // list 1028: item 0 "US&S", item 1 "GE/Harmon"
+// Check boxes. "NRZ I" is bit 2 and "No CTRL byte" bit 3 although the page shows "No CTRL
+// byte" first; "ID 2" is ticked when the second S2 ID is polled.
+const FieldControl kChecks[] = {
+    {IDC_CFG_RX_EQUALISE, config::FIELD_RX_EQUALISE},
+    {IDC_CFG_V22_TX_HIGH, config::FIELD_V22_TX_HIGH},
+    {IDC_CFG_NO_CTRL_BYTE, config::FIELD_NO_CTRL_BYTE},
+    {IDC_CFG_NRZI, config::FIELD_NRZI},
+    {IDC_CFG_SEND_32_BITS, config::FIELD_SEND_32_BITS},
+    {IDC_CFG_SYNC_CLOCK, config::FIELD_SYNC_CLOCK},
+    {IDC_CFG_KEEP_SENDING, config::FIELD_KEEP_SENDING},
+    {IDC_CFG_SECURE_POLLS, config::FIELD_SECURE_POLLS},
+    {IDC_CFG_S2_ID2_ON, config::FIELD_S2_ID2_ON},
+};
 
-// The whole number is compared before it is narrowed to its byte.
-uint8_t Clamp(unsigned value, unsigned low, unsigned high)
-{
-    if (value < low)
-        return static_cast<uint8_t>(low);
-    if (value > high)
-        return static_cast<uint8_t>(high);
-    return static_cast<uint8_t>(value);
-}
+// Lists selected by the item that names the value. The direct baud list has its own rules
+// (ShowDirectBaud, ReadDirectBaud): it is matched by the rate text.
+const FieldControl kSelectedLists[] = {
+    {IDC_CFG_GENISYS_BAUD, config::FIELD_BAUD},
+    {IDC_CFG_PROTOCOL, config::FIELD_PROTOCOL},
+};
 
-unsigned VfUnitsToMs(uint8_t units)
-{
-    return static_cast<unsigned>(units * kVfUnitMs + 0.5);
-}
-
-uint8_t VfMsToUnits(unsigned ms)
-{
-    const double units = ms / kVfUnitMs + 0.5;  // at most about 6.4e8: no overflow in double
-    return units >= 255.0 ? 255 : static_cast<uint8_t>(units);
-}
+// Every list, filled with its field's items in order.
+const FieldControl kLists[] = {
+    {IDC_CFG_GENISYS_BAUD, config::FIELD_BAUD},
+    {IDC_CFG_PROTOCOL, config::FIELD_PROTOCOL},
+    {IDC_CFG_DIRECT_BAUD, config::FIELD_DIRECT_BAUD},
+};
 
 // Reads the decimal digits at the start of text; stops at the first other character. A number
 // too long to be a rate gives one no table holds.
@@ -95,52 +73,45 @@ unsigned long LeadingNumber(const char *text)
 
 void CConfigDlg::RecordToControls(WindowHandle page)
 {
-    const uint8_t *b = m_record.bytes();
-    for (const NumberBox &n : kNumberBoxes)
-        dlg::SetUint(page, n.id, b[n.byte] * n.scale);
-    // Item index is the baud index minus one; 0 or above 5 leaves no selection.
-    dlg::ComboSetSel(page, IDC_CFG_GENISYS_BAUD, static_cast<int>(m_record.genisysBaud) - 1);
-    dlg::ComboSetSel(page, IDC_CFG_PROTOCOL, (m_record.options & OPT_GE_HARMON) ? kGeHarmonItem : 0);
-
-    const bool id2On = m_record.s2Id2 < kS2Id2Off;
-    dlg::SetUint(page, IDC_CFG_S2_ID2, id2On ? m_record.s2Id2 : (m_record.s2Id2 & kS2IdMask));
-    dlg::Enable(page, IDC_CFG_S2_ID2, id2On);
-    dlg::SetChecked(page, IDC_CFG_S2_ID2_ON, id2On);
-
+    using namespace config;
+    for (const FieldControl &c : kBoxes) {
+        const Field &f = GetField(c.field);
+        dlg::SetUint(page, c.id, static_cast<unsigned>(ShownNumber(f, FieldValue(f, m_record))));
+    }
+    // A value no item names (a baud index of 0 or above 5) leaves the list with no selection.
+    for (const FieldControl &c : kSelectedLists) {
+        const Field &f = GetField(c.field);
+        dlg::ComboSetSel(page, c.id, ItemIndex(f, FieldValue(f, m_record)));
+    }
+    for (const FieldControl &c : kChecks) {
+        const Field &f = GetField(c.field);
+        dlg::SetChecked(page, c.id, IsTicked(f, FieldValue(f, m_record)));
+    }
     ShowDirectBaud(page, m_record.directBaud);
-    for (const OptionBox &o : kOptionBoxes)
-        dlg::SetChecked(page, o.id, (m_record.options & o.bit) != 0);
-    dlg::SetChecked(page, IDC_CFG_SECURE_POLLS, (m_record.genisysOptions & kSecurePolls) != 0);
-    for (const VfBox &v : kVfBoxes)
-        dlg::SetUint(page, v.id, VfUnitsToMs(b[v.byte]));
+    dlg::Enable(page, IDC_CFG_S2_ID2, dlg::IsChecked(page, IDC_CFG_S2_ID2_ON));
 }
 
 void CConfigDlg::ControlsToRecord(WindowHandle page)
 {
-    uint8_t *b = m_record.bytes();
-    m_record.options = 0;
-    m_record.genisysOptions = 0;
-    for (const NumberBox &n : kNumberBoxes)
-        b[n.byte] = Clamp(dlg::GetUint(page, n.id) / n.scale, n.low, n.high);
-    // No selection reads as -1, so it is stored as the lowest rate index.
-    const int baudItem = dlg::ComboGetSel(page, IDC_CFG_GENISYS_BAUD);
-    m_record.genisysBaud = Clamp(static_cast<unsigned>(baudItem + 1), 1, 5);
-    if (dlg::ComboGetSel(page, IDC_CFG_PROTOCOL) == kGeHarmonItem)
-        m_record.options |= OPT_GE_HARMON;
-
-    // The ID box is read even while disabled, so its number stays beside the "off" bit.
-    m_record.s2Id2 = Clamp(dlg::GetUint(page, IDC_CFG_S2_ID2), 0, kS2IdMask);
-    if (!dlg::IsChecked(page, IDC_CFG_S2_ID2_ON))
-        m_record.s2Id2 |= kS2Id2Off;
-
-    m_record.directBaud = ReadDirectBaud(page);
-    for (const OptionBox &o : kOptionBoxes)
-        if (dlg::IsChecked(page, o.id))
-            m_record.options |= o.bit;
-    if (dlg::IsChecked(page, IDC_CFG_SECURE_POLLS))
-        m_record.genisysOptions |= kSecurePolls;
-    for (const VfBox &v : kVfBoxes)
-        b[v.byte] = VfMsToUnits(dlg::GetUint(page, v.id));
+    using namespace config;
+    // Every field is set from its control; bits no field holds (byte 1's spare bits) are 0.
+    ConfigRecord taken = {};
+    // The ID 2 box is read even while disabled, so its number stays beside the "off" bit.
+    for (const FieldControl &c : kBoxes) {
+        const Field &f = GetField(c.field);
+        SetFieldValue(f, taken, ClampToRange(f, TypedToValue(f, dlg::GetUint(page, c.id))));
+    }
+    // No selection reads as 0, which the clamp brings to the lowest value.
+    for (const FieldControl &c : kSelectedLists) {
+        const Field &f = GetField(c.field);
+        SetFieldValue(f, taken, ClampToRange(f, ItemValue(f, dlg::ComboGetSel(page, c.id))));
+    }
+    for (const FieldControl &c : kChecks) {
+        const Field &f = GetField(c.field);
+        SetFieldValue(f, taken, TickedValue(f, dlg::IsChecked(page, c.id)));
+    }
+    taken.directBaud = ReadDirectBaud(page);
+    m_record = taken;
 }
 
 void CConfigDlg::ShowDirectBaud(WindowHandle page, uint8_t code)
@@ -157,9 +128,11 @@ uint8_t CConfigDlg::ReadDirectBaud(WindowHandle page)
 
 int CConfigDlg::OnInitPage(WindowHandle page)
 {
-    for (const ListContents &list : kLists)
-        for (size_t i = 0; i < list.count; ++i)
-            dlg::ComboAdd(page, list.id, list.items[i]);
+    for (const FieldControl &list : kLists) {
+        const config::Field &f = config::GetField(list.field);
+        for (int i = 0; i < f.itemCount; ++i)
+            dlg::ComboAdd(page, list.id, f.items[i].text);
+    }
     // Posted, so the defaults land once the page has finished being created.
     dlg::PostCommand(page, IDC_CFG_DEFAULT);
     m_hwndPage = page;

@@ -1,4 +1,4 @@
-// The record's defaults, its stored ranges and the direct baud rate code table.
+// The record's defaults, the check of its stored ranges and the direct baud rate code table.
 #include "config/config_record.h"
 
 namespace config {
@@ -47,23 +47,6 @@ uint8_t DirectBaudCode(unsigned long rate)
             return d.code;
     return kDirectBaudFallback;
 }
-
-const ByteRange kStoredRange[ConfigRecord::kSize] = {
-    {0, 255},   // options: every bit is an option
-    {0, 1},     // genisysOptions: only the secure-poll bit is kept
-    {1, 5},     // genisysBaud
-    {1, 255},   // genisysSlaveId
-    {10, 255},  // pollTime
-    {1, 255},   // recallTime
-    {3, 255},   // genisysTimeout
-    {0, 63},    // s2Id1
-    {0, 127},   // s2Id2: ID in bits 0-5, "not polled" in bit 6
-    {3, 255},   // s2Timeout
-    {2, 255},   // isd
-    {10, 15},   // directBaud: the page's list offers 300 to 9600 only
-    {0, 255},   // preamble
-    {0, 255},   // postamble
-};
 
 bool IsStorable(const ConfigRecord &r)
 {

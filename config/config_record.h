@@ -63,8 +63,9 @@ struct ByteRange {
     uint8_t low;
     uint8_t high;
 };
-// Ranges of every byte as stored from the page (byte 0 is any bit pattern; byte 8 is checked
-// by its parts: see IsStorable).
+// Ranges of every byte as stored from the page, derived from the fields that share each byte
+// (config_fields.cpp): byte 0 is any bit pattern, byte 1 bit 0 alone, byte 8 an ID of 0 to 63
+// with "not polled" in bit 6.
 extern const ByteRange kStoredRange[ConfigRecord::kSize];
 // True when every byte is one ControlsToRecord could have produced.
 bool IsStorable(const ConfigRecord &r);

@@ -1,0 +1,73 @@
+// klp's commands and what each is given from the command line (klp_main.cpp sets them up).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "klp/exchange.h"
+
+namespace klp {
+
+struct MonitorOptions {
+    PortOptions port;
+    bool polls = false;
+    bool json = false;
+    bool summary = false;
+    std::string log;       // append lines here in CommsLog.txt's format
+    double duration = -1;  // seconds; negative: until Ctrl-C
+};
+int RunMonitor(const MonitorOptions &o);
+
+struct DecodeOptions {
+    std::string file;  // empty or "-": standard input
+    bool polls = false;
+    bool json = false;
+    bool summary = false;
+};
+int RunDecode(const DecodeOptions &o);
+
+struct ScanOptions {
+    PortOptions port;
+    int from = 1, to = 255;
+    int waitMs = 300;
+    bool json = false;
+};
+int RunScan(const ScanOptions &o);
+
+struct ReadOptions {
+    PortOptions port;
+    int slave = 1;
+    int waitMs = 1000;
+    std::string output;  // save the record here as a .klp file
+    bool json = false;
+};
+int RunRead(const ReadOptions &o);
+
+struct WriteOptions {
+    PortOptions port;
+    int slave = 1;
+    std::string file;
+    int waitMs = 1000;
+    int resetMs = 3000;  // how long the unit takes to save and reset before it answers again
+    bool verify = true;
+    bool json = false;
+};
+int RunWrite(const WriteOptions &o);
+
+struct FileOptions {
+    std::string file;                      // show, set
+    std::vector<std::string> files;        // diff: the two files
+    std::vector<std::string> assignments;  // set: FIELD=VALUE
+    bool defaults = false;                 // set: start from the page's defaults
+    bool json = false;
+};
+int RunShow(const FileOptions &o);
+int RunDiff(const FileOptions &o);
+int RunSet(const FileOptions &o);
+
+// A .klp file in and out, as the program's Open and Save do it (exactly 14 bytes; a new file
+// replaces the old one only once written whole). kExitOk, or kExitFile once the program's own
+// message and the file's name were said.
+int LoadRecordFile(const std::string &path, ConfigRecord *record);
+int SaveRecordFile(const std::string &path, const ConfigRecord &record);
+
+}  // namespace klp

@@ -1,0 +1,188 @@
+// The decoder's lines on standard output and in the log file, and the counts per station.
+#include "klp/line_printer.h"
+
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "comms/log_line.h"
+#include "genisys/genisys_frame.h"
+#include "klp/output.h"
+#include "platform/clock.h"
+
+namespace klp {
+
+namespace {
+
+using genisys::LineKind;
+
+struct KindName {
+    LineKind kind;
+    const char *name;
+};
+const KindName kKindNames[] = {
+    {LineKind::kTraffic, "traffic"},
+    {LineKind::kPollOrAck, "poll_or_ack"},
+    {LineKind::kConfig, "config"},
+    {LineKind::kCrcFailed, "crc_failed"},
+    {LineKind::kUnknownData, "unknown_data"},
+    {LineKind::kSent, "sent"},
+};
+
+const char *KindName(LineKind kind)
+{
+    for (const struct KindName &k : kKindNames)
+        if (k.kind == kind)
+            return k.name;
+    return "other";
+}
+
+std::string HeaderText(uint8_t header)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", header);
+    return text;
+}
+
+}  // namespace
+
+LinePrinter::LinePrinter(const PrintOptions &o, StopSignal *stop) : m_o(o), m_stop(stop) {}
+
+void LinePrinter::OnCounters(uint32_t polls, uint32_t acks)
+{
+    m_polls = polls;
+    m_acks = acks;
+}
+
+void LinePrinter::OnPortStalled()
+{
+    if (m_stop)
+        m_stop->Raise(StopReason::kPortStalled);
+}
+
+void LinePrinter::OnLine(const genisys::LineEvent &line)
+{
+    char time[logline::kMaxStampLength + 1] = "";
+    if (m_o.stamped)
+        sys::TimeText(time, sizeof time);
+    Count(line, time);
+    // Counted always, shown only when asked for, as on the Comms page.
+    if (line.kind == LineKind::kPollOrAck && !m_o.polls)
+        return;
+    logline::Message m;
+    if (!logline::FromText(m, line.text, line.length))
+        return;
+    if (!m_o.stamped) {
+        // A capture's lines are shown whole: there is no time stamp to share the line with.
+        std::string text(line.text, line.length);
+        text.resize(logline::KeepPrintable(&text[0], text.size()));
+        Print(line, time, text.data(), text.size());
+        return;
+    }
+    char built[logline::kBufferSize];
+    const size_t length = logline::Build(built, time, m);
+    Log(built, length);
+    const size_t textStart = std::strlen(time) + 1;  // after the time and its TAB
+    Print(line, time, built + textStart, length - 2 - textStart);
+}
+
+void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const char *text,
+                        size_t length)
+{
+    if (m_o.json) {
+        nlohmann::ordered_json object = {{"type", "line"}, {"kind", KindName(line.kind)}};
+        if (m_o.stamped)
+            object["time"] = time;
+        object["header"] = nullptr;  // bytes outside a frame have none
+        if (line.kind != LineKind::kUnknownData)
+            object["header"] = HeaderText(line.header);
+        object["address"] =
+            line.address >= 0 ? nlohmann::ordered_json(line.address) : nlohmann::ordered_json();
+        object["text"] = std::string(text, length);
+        PrintJson(object);
+        return;
+    }
+    if (m_o.stamped)
+        std::fprintf(stdout, "%s\t", time);
+    std::fwrite(text, 1, length, stdout);
+    std::fputc('\n', stdout);
+}
+
+void LinePrinter::Log(const char *line, size_t length)
+{
+    if (!m_o.log)
+        return;
+    char date[logline::kMaxStampLength + 1];
+    sys::DateText(date, sizeof date);
+    char prefix[logline::kBufferSize];
+    const size_t n = logline::DatePrefix(prefix, date);
+    std::fwrite(prefix, 1, n, m_o.log);
+    std::fwrite(line, 1, length, m_o.log);
+}
+
+void LinePrinter::Flush()
+{
+    // The log first: it must not lose lines because standard output went away.
+    if (m_o.log && (std::fflush(m_o.log) != 0 || std::ferror(m_o.log)) && m_stop)
+        m_stop->Raise(StopReason::kLogFailed);
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && m_stop)
+        m_stop->Raise(StopReason::kOutputClosed);
+}
+
+void LinePrinter::Count(const genisys::LineEvent &line, const char *time)
+{
+    if (line.address < 0 || line.address > 255)
+        return;
+    Station &s = m_stations[line.address];
+    s.heard = true;
+    std::snprintf(s.lastSeen, sizeof s.lastSeen, "%s", *time ? time : "-");
+    if (line.kind == LineKind::kCrcFailed) {
+        ++s.crcFailures;
+    } else if (line.kind == LineKind::kPollOrAck) {
+        ++(line.header == genisys::kHdrPoll ? s.polls : s.acks);
+    } else if (line.kind == LineKind::kTraffic) {
+        if (line.header == genisys::kHdrIndication)
+            ++s.indications;
+        else if (line.header == genisys::kHdrControl)
+            ++s.controls;
+        else if (line.header == genisys::kHdrRecall)
+            ++s.recalls;
+    }
+}
+
+void LinePrinter::PrintCounter()
+{
+    if (m_o.json)
+        PrintJson({{"type", "counter"}, {"polls", m_polls}, {"acks", m_acks}});
+    else
+        std::printf("Polls/ACKs: %u/%u\n", m_polls, m_acks);
+}
+
+void LinePrinter::PrintSummary()
+{
+    if (!m_o.json)
+        std::printf(
+            "Station  Polls   Acks  Indications  Controls  Recalls  CRC failures  Last seen\n");
+    for (int address = 0; address < 256; ++address) {
+        const Station &s = m_stations[address];
+        if (!s.heard)
+            continue;
+        if (m_o.json) {
+            PrintJson({{"type", "station"},
+                       {"address", address},
+                       {"polls", s.polls},
+                       {"acks", s.acks},
+                       {"indications", s.indications},
+                       {"controls", s.controls},
+                       {"recalls", s.recalls},
+                       {"crc_failures", s.crcFailures},
+                       {"last_seen", m_o.stamped ? nlohmann::ordered_json(s.lastSeen)
+                                                 : nlohmann::ordered_json()}});
+            continue;
+        }
+        std::printf("%7d %6u %6u %12u %9u %8u %13u  %s\n", address, s.polls, s.acks, s.indications,
+                    s.controls, s.recalls, s.crcFailures, s.lastSeen);
+    }
+}
+
+}  // namespace klp

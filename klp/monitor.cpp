@@ -1,0 +1,122 @@
+// `klp monitor` and `klp decode`: the decoder's lines from a live port until Ctrl-C or a time
+// limit, or from a raw byte capture, with the poll/ack counter and the stations' summary.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "genisys/genisys_protocol.h"
+#include "klp/commands.h"
+#include "klp/line_printer.h"
+#include "klp/output.h"
+#include "klp/signals.h"
+
+namespace klp {
+
+namespace {
+
+// The link of a monitor: after each chunk the decoder has taken, what it printed goes out, so
+// a reader of the output or the log is never more than one chunk behind.
+class MonitorLink : public CGenisysProtocol {
+public:
+    explicit MonitorLink(LinePrinter *printer) : CGenisysProtocol(printer), m_printer(printer) {}
+    ~MonitorLink() override { Close(); }
+
+    void OnReceive(const uint8_t *bytes, uint32_t count) override
+    {
+        CGenisysProtocol::OnReceive(bytes, count);
+        m_printer->Flush();
+    }
+
+private:
+    LinePrinter *m_printer;
+};
+
+std::chrono::milliseconds Limit(double seconds)
+{
+    return std::chrono::milliseconds(seconds < 0 ? -1
+                                                 : static_cast<long long>(seconds * 1000 + 0.5));
+}
+
+// The end of a run: the counter and summary unless nobody reads them, then how it ended.
+int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
+{
+    if (reason != StopReason::kOutputClosed) {
+        printer.PrintCounter();
+        if (o.summary)
+            printer.PrintSummary();
+        printer.Flush();
+    }
+    switch (reason) {
+    case StopReason::kPortStalled:
+        return Fail(kExitPort, "port %s stopped responding (was the adapter unplugged?).",
+                    o.port.port.c_str());
+    case StopReason::kLogFailed:
+        return Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
+    default:
+        return kExitOk;
+    }
+}
+
+}  // namespace
+
+int RunMonitor(const MonitorOptions &o)
+{
+    CatchInterrupts();  // before the port's reader thread starts, which inherits it
+    StopSignal &stop = ProcessStop();
+    std::FILE *log = nullptr;
+    if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "ab")) == nullptr)
+        return Fail(kExitFile, "cannot open the log file %s for appending: %s.", o.log.c_str(),
+                    std::strerror(errno));
+    PrintOptions print;
+    print.polls = o.polls;
+    print.json = o.json;
+    print.log = log;
+    LinePrinter printer(print, &stop);
+    int code;
+    {
+        MonitorLink link(&printer);
+        code = OpenPort(link, o.port);
+        if (code == kExitOk) {
+            const StopReason reason = stop.WaitFor(Limit(o.duration));
+            link.Close();  // the reader is done with the printer from here on
+            code = Finish(printer, reason, o);
+        }
+    }
+    if (log && std::fclose(log) != 0 && code == kExitOk)
+        code = Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
+    return code;
+}
+
+int RunDecode(const DecodeOptions &o)
+{
+    const bool fromStdin = o.file.empty() || o.file == "-";
+    std::FILE *in = fromStdin ? stdin : std::fopen(o.file.c_str(), "rb");
+    if (in == nullptr)
+        return Fail(kExitFile, "cannot open the capture %s: %s.", o.file.c_str(),
+                    std::strerror(errno));
+    PrintOptions print;
+    print.polls = o.polls;
+    print.json = o.json;
+    print.stamped = false;  // a capture has no times of its own
+    LinePrinter printer(print, nullptr);
+    CGenisysProtocol decoder(&printer);
+    // Chunks as the serial port hands them on; the decoder does not care where they split.
+    uint8_t chunk[1024];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+        decoder.OnReceive(chunk, static_cast<uint32_t>(n));
+    const bool readFailed = std::ferror(in) != 0;
+    if (!fromStdin)
+        std::fclose(in);
+    if (readFailed)
+        return Fail(kExitFile, "cannot read the capture %s.",
+                    fromStdin ? "on standard input" : o.file.c_str());
+    printer.PrintCounter();
+    if (o.summary)
+        printer.PrintSummary();
+    printer.Flush();
+    return kExitOk;
+}
+
+}  // namespace klp

@@ -1,0 +1,34 @@
+// klp's output: its exit codes, its one way of reporting a failure (a plain sentence on standard
+// error), and JSON objects one to a line on standard output.
+#pragma once
+#include <nlohmann/json.hpp>
+
+namespace klp {
+
+// What a script sees. Documented in --help, the README and the manual; never renumbered.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitDiffer = 1,    // diff: the two files differ (as diff and cmp do)
+    kExitUsage = 2,     // bad command line, unknown field, value out of range
+    kExitPort = 3,      // the port is missing, busy, refused its settings or stopped answering
+    kExitFile = 4,      // a file cannot be read, has the wrong size, or cannot be written
+    kExitNoAnswer = 5,  // the unit did not answer, or answered late, short, long or garbled
+    kExitMismatch = 6,  // write: the unit's record read back differs from the one written
+};
+
+// Prints "klp: " and the message on standard error and returns code.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+int Fail(ExitCode code, const char *format, ...);
+
+// A remark that is not a failure ("stored as ..."), on standard error.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void Note(const char *format, ...);
+
+// One object on one line of standard output, keys in the order they were given.
+void PrintJson(const nlohmann::ordered_json &object);
+
+}  // namespace klp
