@@ -62,7 +62,11 @@ void ComboAdd(WindowHandle page, int id, const char *text)
 
 void ComboSetSel(WindowHandle page, int id, int index)
 {
-    Send(page, id, CB_SETCURSEL, static_cast<WPARAM>(index));
+    // Windows clears the selection for an index past the end, Wine keeps the old one: ask for
+    // no selection outright, so a byte out of range never shows (and stores) the last choice.
+    const LRESULT count = Send(page, id, CB_GETCOUNT);  // CB_ERR (-1) when there is no list
+    const bool listed = index >= 0 && index < count;
+    Send(page, id, CB_SETCURSEL, static_cast<WPARAM>(listed ? index : -1));
 }
 
 int ComboGetSel(WindowHandle page, int id) { return static_cast<int>(Send(page, id, CB_GETCURSEL)); }

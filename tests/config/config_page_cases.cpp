@@ -230,20 +230,25 @@ TEST_F(ConfigPage, ClearedId2KeepsTheTypedIdBesideTheOffBit)
     EXPECT_EQ(theConfig.m_record.s2Id2, 0x45) << "toggling the box leaves the record alone";
 }
 
-// Byte 2: list item (byte - 1); anything else shows no selection and is stored as 1.
+// Byte 2: list item (byte - 1); anything else shows no selection and is stored as 1, whatever
+// the list showed before (an index past the end must not keep the old rate).
 TEST_F(ConfigPage, GenisysBaudIndex)
 {
     const struct {
+        uint8_t before;  // code shown first
         uint8_t code;
         const char *shown;
         uint8_t storedBack;
     } cases[] = {
-        {1, "1200", 1}, {2, "2400", 2}, {3, "4800", 3}, {4, "9600", 4}, {5, "19200", 5},
-        {0, "", 1},     {6, "", 1},     {7, "", 1},     {255, "", 1},
+        {4, 1, "1200", 1}, {4, 2, "2400", 2}, {4, 3, "4800", 3}, {1, 4, "9600", 4},
+        {4, 5, "19200", 5}, {4, 0, "", 1},    {5, 6, "", 1},     {4, 7, "", 1},
+        {3, 255, "", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.code));
         Bytes b = kDefaults;
+        b[2] = c.before;
+        Show(b);
         b[2] = c.code;
         Show(b);
         EXPECT_EQ(Text(IDC_CFG_GENISYS_BAUD), c.shown);
