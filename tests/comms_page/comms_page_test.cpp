@@ -287,8 +287,8 @@ TEST_F(CommsPageTest, SlaveToConfigTakesTheFieldAsAnUnsignedNumberWithoutRangeCh
         int32_t expected;
     };
     const Case cases[] = {
-        {"300", 300}, {"", 0}, {"7", 7}, {"0", 0}, {"4294967294", -2}, {"4294967295", 0},
-        {"4294967296", 0},
+        {"300", 300}, {"", 0}, {"7", 7}, {"0", 0}, {"4294967294", -2}, {"4294967295", -1},
+        {"4294967296", 0}, {"-5", 0}, {"-0", 0}, {" 249", 249}, {"12abc", 12}, {"abc", 0},
     };
     Init({});
     for (const Case &c : cases) {

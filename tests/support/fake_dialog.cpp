@@ -151,27 +151,12 @@ void SetUint(WindowHandle page, int id, unsigned value)
     SetText(page, id, text);
 }
 
-// GetDlgItemInt, unsigned, no success flag: leading blanks skipped, digits read up to the first
-// other character; no digit at all, or a value of 2^32 - 1 or more, reads as 0.
 unsigned GetUint(WindowHandle page, int id)
 {
     if (!page) {  // no page window yet: the real calls fail quietly too
         return 0;
     }
-    const std::string text = fake::FromHandle(page)->Text(id);
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
-        return 0;
-    unsigned long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-        if (value > 0xFFFFFFFFull)
-            return 0;
-    }
-    // The real call treats the top value as an overflow as well (strtoul's ULONG_MAX).
-    return value == 0xFFFFFFFFull ? 0 : static_cast<unsigned>(value);
+    return ParseUint(fake::FromHandle(page)->Text(id).c_str());
 }
 
 bool IsChecked(WindowHandle page, int id)
