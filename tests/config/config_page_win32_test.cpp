@@ -27,14 +27,14 @@ namespace {
 
 enum class Kind { Edit, List, Check, Push, CentredLabel };
 
-struct ControlSpec {
+struct ControlEntry {
     int id;
     Kind kind;
     const char *label;  // the control's own text (check boxes, buttons)
     const char *group;  // the group box it sits in; "" for none
 };
 
-const ControlSpec kControls[] = {
+const ControlEntry kControls[] = {
     {IDC_CFG_SLAVE_ID, Kind::Edit, "", "Genisys Protocol"},
     {IDC_CFG_GENISYS_BAUD, Kind::List, "", "Genisys Protocol"},
     {IDC_CFG_GENISYS_TIMEOUT, Kind::Edit, "", "Genisys Protocol"},
@@ -152,7 +152,7 @@ TEST_F(ConfigTemplate, IsThePagesSize)
 TEST_F(ConfigTemplate, EveryControlHasItsKindLabelAndGroup)
 {
     EXPECT_EQ(groups.size(), 5u);
-    for (const ControlSpec &c : kControls) {
+    for (const ControlEntry &c : kControls) {
         SCOPED_TRACE(c.id);
         HWND w = GetDlgItem(hwnd, c.id);
         ASSERT_NE(w, nullptr);
