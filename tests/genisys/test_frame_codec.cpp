@@ -175,7 +175,7 @@ TEST(EncodeFrame, WireInvariantsHoldForRandomFramesAndTheBufferIsNeverOverrun)
         Bytes data(rng() % 40);
         for (uint8_t &b : data)
             b = (rng() % 2) ? static_cast<uint8_t>(0xF0 + rng() % 16) : static_cast<uint8_t>(rng());
-        const size_t limit = MaxWireLength(data.size());
+        const size_t limit = 2 * data.size() + 8;  // the worst case, not the bound under test
         Bytes out(limit + 16, 0xAA);  // guard bytes after the allowed area
         const size_t n = EncodeFrame(header, address, data.data(), data.size(), flags, out.data());
         ASSERT_LE(n, limit);
@@ -212,7 +212,12 @@ TEST(EncodeFrame, WorstCaseReachesExactlyTwoNPlusEight)
             if ((crc & 0xFF) < 0xF0 || (crc >> 8) < 0xF0)
                 continue;
             found = true;
-            EXPECT_EQ(Encode(header, address, data, SEND_CRC).size(), 2 * n + 8) << n;
+            // Sized from the worst case itself, with guard bytes, so that a bound that is too
+            // small cannot hide an overrun.
+            Bytes out(2 * n + 8 + 16, 0xAA);
+            EXPECT_EQ(EncodeFrame(header, address, data.data(), n, SEND_CRC, out.data()), 2 * n + 8) << n;
+            EXPECT_EQ(Bytes(out.begin() + static_cast<long>(2 * n + 8), out.end()), Bytes(16, 0xAA));
+            EXPECT_EQ(MaxWireLength(n), 2 * n + 8) << "the bound the senders size their buffers by";
         }
         EXPECT_TRUE(found) << "no worst-case frame found for n = " << n;
     }
