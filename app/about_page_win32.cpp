@@ -1,8 +1,6 @@
 // The About page: its dialog procedure, the version text read from the program's own version
-// block, "Visit Website" and help.
+// block, and "Visit Website"; help is the shared page rule.
 #include <windows.h>
-#include <commctrl.h>
-#include <prsht.h>
 
 #include <cstdio>
 
@@ -36,7 +34,7 @@ void ShowVersion(HWND page)
     SetDlgItemTextA(page, IDC_ABOUT_VERSION, text);
 }
 
-INT_PTR Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -47,19 +45,12 @@ INT_PTR Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         if (LOWORD(wParam) == IDC_ABOUT_WEBSITE)
             OpenWebSite();
         return TRUE;
-    case WM_HELP:
-        OpenManual();
-        return TRUE;
-    case WM_NOTIFY: {
-        const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
-        if (header && header->code == static_cast<UINT>(PSN_HELP))
-            OpenManual();
-        return TRUE;
-    }
     default:
         return FALSE;
     }
 }
+
+const PageRules kRules = {Handle, 0};
 
 }  // namespace
 
@@ -82,9 +73,5 @@ void AboutVersionText(const char *modulePath, char *text, size_t size)
 
 INT_PTR CALLBACK AboutPageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    try {
-        return Dispatch(hwnd, message, wParam, lParam);
-    } catch (...) {
-        return FALSE;  // nothing may unwind into the window system
-    }
+    return RunPage(kRules, hwnd, message, wParam, lParam);
 }

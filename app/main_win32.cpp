@@ -17,7 +17,7 @@ const char kCloseText[] = "Close";
 const char kNoCallWindowText[] =
     "Could not create the window that passes serial traffic to the pages. The program will close.";
 
-struct PageSpec {
+struct PageEntry {
     int templateId;
     DWORD flags;
     DLGPROC procedure;
@@ -25,7 +25,7 @@ struct PageSpec {
 
 // The Comms page exists with the sheet (it opens the first port 200 ms later); the other two
 // are created when first shown.
-const PageSpec kPages[] = {
+const PageEntry kPages[] = {
     {IDD_COMMS, PSP_PREMATURE | PSP_HASHELP, CommsPageProc},
     {IDD_CONFIG, PSP_HASHELP, ConfigPageProc},
     {IDD_ABOUT, PSP_HASHELP, AboutPageProc},

@@ -18,6 +18,17 @@ public:
 
     virtual ~CCommsDlg() {}
 
+    // The page (comms_page.cpp), as CConfigDlg's handlers are for its page. Set-up: lists the
+    // ports, fills the baud list, shows the "slave to config" address, remembers the page;
+    // returns 1. The caller starts the auto-open timer.
+    int OnInitPage(WindowHandle page);
+    // The auto-open timer fired (the caller has stopped it): picks the first port found and
+    // handles it as if the user had picked it.
+    void OnAutoOpen(WindowHandle page);
+    // A WM_COMMAND: the control id is the low 16 bits of the parameter, the notification the
+    // next 16.
+    void OnCommand(WindowHandle page, uintptr_t command);
+
     // Formats, filters and time-stamps one line on the calling thread and queues it for the
     // log control (and CommsLog.txt, while the user wants it).
     void LogMessage(const char *format, ...)
@@ -44,6 +55,11 @@ public:
     std::atomic<bool> m_showPolls{false};
 
 private:
+    void OnPortOrBaud(WindowHandle page);
+    void OnSlaveToConfig(WindowHandle page);
+    void OnFindSlaves(WindowHandle page);
+    void OnLogSwitch(WindowHandle page);
+
     void Enqueue(logline::Message &m);
     void RequestFlush(size_t queued);
     void ShowLines(const std::string &batch);

@@ -1,6 +1,6 @@
-// The Comms page's behaviour against the dialog-control seam: the port list built by probing
-// COM1 to COM30, the baud list, the automatic open, port and baud selection, the "slave to
-// config" address and "Find Slaves".
+// The Comms page's handlers, CCommsDlg's, against the dialog-control seam: the port list built
+// by probing COM1 to COM30, the baud list, the automatic open, port and baud selection, the
+// "slave to config" address and "Find Slaves".
 #include "comms/comms_page.h"
 
 #include <cstdint>
@@ -61,8 +61,61 @@ void ClosePort()
     theComms.LogMessage("Port closed.");
 }
 
+}  // namespace
+
+void PortName(int number, char *buf, size_t size)
+{
+    std::snprintf(buf, size, number <= 9 ? "COM%d" : "\\\\.\\COM%d", number);
+}
+
+}  // namespace comms
+
+using namespace comms;
+
+int CCommsDlg::OnInitPage(WindowHandle page)
+{
+    FillPortList(page);
+    FillBaudList(page);
+    dlg::SetUint(page, IDC_SLAVE_TO_CONFIG, static_cast<unsigned>(theLink.m_slaveToConfig));
+    m_hwndPage = page;
+    return 1;
+}
+
+void CCommsDlg::OnAutoOpen(WindowHandle page)
+{
+    // With no port found there is no entry 1: the list is left without a selection and the
+    // open of an empty name fails the way any failed open does.
+    dlg::ComboSetSel(page, IDC_PORT_LIST, 1);
+    OnPortOrBaud(page);
+}
+
+void CCommsDlg::OnCommand(WindowHandle page, uintptr_t command)
+{
+    struct Route {
+        int id;
+        int notification;  // kAnyNotification: every notification of the control
+        void (CCommsDlg::*handler)(WindowHandle);
+    };
+    static const Route kRoutes[] = {
+        {IDC_PORT_LIST, kCbnSelChange, &CCommsDlg::OnPortOrBaud},
+        {IDC_BAUD_LIST, kCbnSelChange, &CCommsDlg::OnPortOrBaud},
+        {IDC_SLAVE_TO_CONFIG, kEnChange, &CCommsDlg::OnSlaveToConfig},
+        {IDC_FIND_SLAVES, kAnyNotification, &CCommsDlg::OnFindSlaves},
+        {IDC_WRITE_LOG_FILE, kAnyNotification, &CCommsDlg::OnLogSwitch},
+        {IDC_SHOW_POLLS, kAnyNotification, &CCommsDlg::OnLogSwitch},
+    };
+    const int id = static_cast<int>(command & 0xFFFF);
+    const int notification = static_cast<int>((command >> 16) & 0xFFFF);
+    for (const Route &r : kRoutes) {
+        if (r.id == id && (r.notification == kAnyNotification || r.notification == notification)) {
+            (this->*r.handler)(page);
+            return;
+        }
+    }
+}
+
 // Whatever the user picked in either list: "None" closes, a port name (re)opens at the rate.
-void SelectPortOrBaud(WindowHandle page)
+void CCommsDlg::OnPortOrBaud(WindowHandle page)
 {
     char port[kListTextSize];
     dlg::GetText(page, IDC_PORT_LIST, port, sizeof port);
@@ -72,90 +125,39 @@ void SelectPortOrBaud(WindowHandle page)
         return;
     }
     if (theLink.OpenPort(port, baud)) {
-        theComms.LogMessage("Opened %s at %d baud.", port, baud);
+        LogMessage("Opened %s at %d baud.", port, baud);
         return;
     }
     // Selecting from the program sends no notification, so no "Port closed." follows.
     dlg::ComboSetSel(page, IDC_PORT_LIST, 0);
-    theComms.LogMessage("Failed to open %s at %d baud.", port, baud);
+    LogMessage("Failed to open %s at %d baud.", port, baud);
 }
 
-// The log's two check boxes, kept where the threads that log can read them without asking
-// the window.
-void StoreLogSwitches(WindowHandle page)
-{
-    theComms.m_writeLogFile = dlg::IsChecked(page, IDC_WRITE_LOG_FILE);
-    theComms.m_showPolls = dlg::IsChecked(page, IDC_SHOW_POLLS);
-}
-
-void StoreSlaveToConfig(WindowHandle page)
+void CCommsDlg::OnSlaveToConfig(WindowHandle page)
 {
     theLink.m_slaveToConfig = static_cast<int32_t>(dlg::GetUint(page, IDC_SLAVE_TO_CONFIG));
 }
 
 // Asks every address whether a unit is there; the answers arrive through the receive decoder.
-void FindSlaves(WindowHandle page)
+void CCommsDlg::OnFindSlaves(WindowHandle page)
 {
     const int baud = ReadBaud(page);
     const float seconds = static_cast<float>(kSearchBaudSeconds / baud);
-    theComms.LogMessage("Polling all slave addresses. This will take about %0.01f Sec.",
-                        static_cast<double>(seconds));
+    LogMessage("Polling all slave addresses. This will take about %0.01f Sec.",
+               static_cast<double>(seconds));
     for (int address = kFirstAddress; address <= kLastAddress; ++address) {
         theLink.SendFrame(genisys::kHdrPoll, static_cast<uint8_t>(address), nullptr, 0,
                           genisys::SEND_CRC | genisys::SEND_CONFIG | genisys::SEND_NOLOG);
     }
 }
 
-struct CommandRoute {
-    int id;
-    int notification;  // kAnyNotification: every notification of the control
-    void (*handler)(WindowHandle page);
-};
-
-const CommandRoute kCommandRoutes[] = {
-    {IDC_PORT_LIST, kCbnSelChange, SelectPortOrBaud},
-    {IDC_BAUD_LIST, kCbnSelChange, SelectPortOrBaud},
-    {IDC_SLAVE_TO_CONFIG, kEnChange, StoreSlaveToConfig},
-    {IDC_FIND_SLAVES, kAnyNotification, FindSlaves},
-    {IDC_WRITE_LOG_FILE, kAnyNotification, StoreLogSwitches},
-    {IDC_SHOW_POLLS, kAnyNotification, StoreLogSwitches},
-};
-
-}  // namespace
-
-void PortName(int number, char *buf, size_t size)
+// The log's two check boxes, kept where the threads that log can read them without asking
+// the window.
+void CCommsDlg::OnLogSwitch(WindowHandle page)
 {
-    std::snprintf(buf, size, number <= 9 ? "COM%d" : "\\\\.\\COM%d", number);
+    m_writeLogFile = dlg::IsChecked(page, IDC_WRITE_LOG_FILE);
+    m_showPolls = dlg::IsChecked(page, IDC_SHOW_POLLS);
 }
-
-void InitPage(WindowHandle page)
-{
-    FillPortList(page);
-    FillBaudList(page);
-    dlg::SetUint(page, IDC_SLAVE_TO_CONFIG, static_cast<unsigned>(theLink.m_slaveToConfig));
-    theComms.m_hwndPage = page;
-}
-
-void AutoOpen(WindowHandle page)
-{
-    // With no port found there is no entry 1: the list is left without a selection and the
-    // open of an empty name fails the way any failed open does.
-    dlg::ComboSetSel(page, IDC_PORT_LIST, 1);
-    SelectPortOrBaud(page);
-}
-
-void OnCommand(WindowHandle page, int id, int notification)
-{
-    for (const CommandRoute &route : kCommandRoutes) {
-        if (route.id == id &&
-            (route.notification == kAnyNotification || route.notification == notification)) {
-            route.handler(page);
-            return;
-        }
-    }
-}
-
-}  // namespace comms
 
 int CGenisysProtocol::OpenPort(const char *portName, int16_t baud)
 {

@@ -1,6 +1,5 @@
-// The Comms page's behaviour, portable: the port and baud lists, the automatic open of the
-// first port, port and baud selection, the "slave to config" field and "Find Slaves".
-// comms_page_win32.cpp is the dialog procedure that hands window messages to these.
+// The Comms page's constants and port names. Its handlers are CCommsDlg's (comms_dlg.h,
+// comms_page.cpp); comms_page_win32.cpp is the dialog procedure that hands messages to them.
 #pragma once
 #include <cstddef>
 
@@ -20,16 +19,5 @@ constexpr int kEnChange = 0x0300;
 
 // "COM%d" for ports 1 to 9, "\\.\COM%d" from 10 on: the name that opening the port takes.
 void PortName(int number, char *buf, size_t size);
-
-// WM_INITDIALOG, apart from starting the timer: lists the ports, fills the baud list, shows the
-// "slave to config" address and remembers the page.
-void InitPage(WindowHandle page);
-
-// The auto-open timer fired (the caller has stopped it): picks the first port found and
-// handles it as if the user had picked it.
-void AutoOpen(WindowHandle page);
-
-// WM_COMMAND from a control of the page.
-void OnCommand(WindowHandle page, int id, int notification);
 
 }  // namespace comms

@@ -1,5 +1,6 @@
 // The dialog-control operations the pages use, by control id. On Windows these are thin calls
 // on the real controls (dialog_win32.cpp); tests link an in-memory model with the same semantics.
+// Both read numbers with the portable ParseUint (dialog.cpp).
 #pragma once
 #include <cstddef>
 
@@ -13,7 +14,7 @@ void SetText(WindowHandle page, int id, const char *text);
 size_t GetText(WindowHandle page, int id, char *buf, size_t size);  // always zero-terminates
 size_t GetTextLength(WindowHandle page, int id);
 void SetUint(WindowHandle page, int id, unsigned value);  // SetDlgItemInt, unsigned
-unsigned GetUint(WindowHandle page, int id);  // GetDlgItemInt, unsigned: 0 for empty, junk, > 32 bits
+unsigned GetUint(WindowHandle page, int id);  // the control's text through ParseUint
 bool IsChecked(WindowHandle page, int id);    // IsDlgButtonChecked == BST_CHECKED
 void SetChecked(WindowHandle page, int id, bool checked);
 void Enable(WindowHandle page, int id, bool enabled);
@@ -34,5 +35,11 @@ void EditScrollCaret(WindowHandle page, int id);         // EM_SCROLLCARET
 
 // Posts (does not send) WM_COMMAND with the control id and no notification.
 void PostCommand(WindowHandle page, int id);
+
+// A number as Windows' GetDlgItemInt reads it for an unsigned field: leading blanks skipped,
+// then the digits up to the first other character. No digit, a minus sign or a value past
+// 32 bits reads as 0 with *ok false. Portable (dialog.cpp), so Windows, Wine and the tests
+// read a field alike: Wine's own GetDlgItemInt takes "-5" as 4294967291 and 4294967295 as 0.
+unsigned ParseUint(const char *text, bool *ok = nullptr);
 
 }  // namespace dlg

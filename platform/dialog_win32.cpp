@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace {
 
 HWND Hwnd(WindowHandle page) { return reinterpret_cast<HWND>(page); }
@@ -38,7 +40,14 @@ void SetUint(WindowHandle page, int id, unsigned value)
     SetDlgItemInt(Hwnd(page), id, value, FALSE);
 }
 
-unsigned GetUint(WindowHandle page, int id) { return GetDlgItemInt(Hwnd(page), id, nullptr, FALSE); }
+// Not GetDlgItemInt: Wine's reads "-5" as 4294967291 and 4294967295 as 0, Windows' does not.
+unsigned GetUint(WindowHandle page, int id)
+{
+    const size_t length = GetTextLength(page, id);
+    std::string text(length + 1, '\0');
+    GetText(page, id, &text[0], text.size());
+    return ParseUint(text.c_str());
+}
 
 bool IsChecked(WindowHandle page, int id)
 {
@@ -62,7 +71,11 @@ void ComboAdd(WindowHandle page, int id, const char *text)
 
 void ComboSetSel(WindowHandle page, int id, int index)
 {
-    Send(page, id, CB_SETCURSEL, static_cast<WPARAM>(index));
+    // Windows clears the selection for an index past the end, Wine keeps the old one: ask for
+    // no selection outright, so a byte out of range never shows (and stores) the last choice.
+    const LRESULT count = Send(page, id, CB_GETCOUNT);  // CB_ERR (-1) when there is no list
+    const bool listed = index >= 0 && index < count;
+    Send(page, id, CB_SETCURSEL, static_cast<WPARAM>(listed ? index : -1));
 }
 
 int ComboGetSel(WindowHandle page, int id) { return static_cast<int>(Send(page, id, CB_GETCURSEL)); }

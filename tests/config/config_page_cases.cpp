@@ -88,7 +88,8 @@ TEST_F(ConfigPage, FreshPageShowsAndStoresTheDefaults)
 }
 
 // A typed number and the byte it is stored as: clamps, integer divisions, the VF rounding,
-// and what GetDlgItemInt makes of empty, non-numeric and over-long texts.
+// and what Windows makes of empty, non-numeric, negative and over-long texts (a pasted "-5"
+// is no number, not 4294967291; 4294967295 is a number, the largest).
 TEST_F(ConfigPage, TypedNumbersAreClampedIntoTheirBytes)
 {
     const struct {
@@ -117,6 +118,11 @@ TEST_F(ConfigPage, TypedNumbersAreClampedIntoTheirBytes)
         {IDC_CFG_PREAMBLE, "2000", 12, 255},     {IDC_CFG_PREAMBLE, "1696", 12, 254},
         {IDC_CFG_PREAMBLE, "1697", 12, 255},     {IDC_CFG_POSTAMBLE, "40", 13, 6},
         {IDC_CFG_POSTAMBLE, "4294967294", 13, 255}, {IDC_CFG_POSTAMBLE, "", 13, 0},
+        {IDC_CFG_SLAVE_ID, "-5", 3, 1},          {IDC_CFG_SLAVE_ID, "4294967295", 3, 255},
+        {IDC_CFG_SLAVE_ID, " 12", 3, 12},        {IDC_CFG_SLAVE_ID, "12abc", 3, 12},
+        {IDC_CFG_POLL_TIME, "-1", 4, 10},        {IDC_CFG_POLL_TIME, "4294967295", 4, 255},
+        {IDC_CFG_S2_ID2, "-1", 8, 0},            {IDC_CFG_PREAMBLE, "-100", 12, 0},
+        {IDC_CFG_POSTAMBLE, "4294967295", 13, 255},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string("control ") + std::to_string(c.id) + " typed \"" + c.typed + "\"");
@@ -230,20 +236,25 @@ TEST_F(ConfigPage, ClearedId2KeepsTheTypedIdBesideTheOffBit)
     EXPECT_EQ(theConfig.m_record.s2Id2, 0x45) << "toggling the box leaves the record alone";
 }
 
-// Byte 2: list item (byte - 1); anything else shows no selection and is stored as 1.
+// Byte 2: list item (byte - 1); anything else shows no selection and is stored as 1, whatever
+// the list showed before (an index past the end must not keep the old rate).
 TEST_F(ConfigPage, GenisysBaudIndex)
 {
     const struct {
+        uint8_t before;  // code shown first
         uint8_t code;
         const char *shown;
         uint8_t storedBack;
     } cases[] = {
-        {1, "1200", 1}, {2, "2400", 2}, {3, "4800", 3}, {4, "9600", 4}, {5, "19200", 5},
-        {0, "", 1},     {6, "", 1},     {7, "", 1},     {255, "", 1},
+        {4, 1, "1200", 1}, {4, 2, "2400", 2}, {4, 3, "4800", 3}, {1, 4, "9600", 4},
+        {4, 5, "19200", 5}, {4, 0, "", 1},    {5, 6, "", 1},     {4, 7, "", 1},
+        {3, 255, "", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.code));
         Bytes b = kDefaults;
+        b[2] = c.before;
+        Show(b);
         b[2] = c.code;
         Show(b);
         EXPECT_EQ(Text(IDC_CFG_GENISYS_BAUD), c.shown);

@@ -5,7 +5,7 @@
 #include "comms/comms_dlg.h"
 #include "config/config_dlg.h"
 #include "genisys/genisys_protocol.h"
-#include "config/config_page_win32.h"
+#include "app/pages_win32.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"
 

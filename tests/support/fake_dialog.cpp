@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "res/resource.h"
 #include "tests/support/fakes.h"
 
 namespace fake {
@@ -61,28 +62,32 @@ Page *FromHandle(WindowHandle h) { return reinterpret_cast<Page *>(h); }
 
 void AddCommsControls(Page &page)
 {
-    page.Add(1094, Kind::Button, "Write to CommsLog.txt");
-    page.Add(1095, Kind::Button, "Show Polls/ACKs");
-    page.Add(1016, Kind::MultiEdit);
-    page.Add(1012, Kind::Combo);
-    page.Add(1013, Kind::Combo);
-    page.Add(1021, Kind::Button, "Find Slaves");
-    page.Add(1020, Kind::Edit);
-    page.Add(1004, Kind::Static, "0/0");
+    page.Add(IDC_WRITE_LOG_FILE, Kind::Button, "Write to CommsLog.txt");
+    page.Add(IDC_SHOW_POLLS, Kind::Button, "Show Polls/ACKs");
+    page.Add(IDC_LOG, Kind::MultiEdit);
+    page.Add(IDC_PORT_LIST, Kind::Combo);
+    page.Add(IDC_BAUD_LIST, Kind::Combo);
+    page.Add(IDC_FIND_SLAVES, Kind::Button, "Find Slaves");
+    page.Add(IDC_SLAVE_TO_CONFIG, Kind::Edit);
+    page.Add(IDC_COUNTERS, Kind::Static, "0/0");
 }
 
 void AddConfigControls(Page &page)
 {
-    for (int id : {1035, 1036, 1039, 1038, 1012, 1013, 1040, 1041, 1007, 1008})
+    for (int id : {IDC_CFG_SLAVE_ID, IDC_CFG_GENISYS_TIMEOUT, IDC_CFG_POLL_TIME,
+                   IDC_CFG_RECALL_TIME, IDC_CFG_S2_ID1, IDC_CFG_S2_ID2, IDC_CFG_S2_TIMEOUT,
+                   IDC_CFG_ISD, IDC_CFG_PREAMBLE, IDC_CFG_POSTAMBLE})
         page.Add(id, Kind::Edit);
-    for (int id : {1026, 1028, 1025})
+    for (int id : {IDC_CFG_GENISYS_BAUD, IDC_CFG_PROTOCOL, IDC_CFG_DIRECT_BAUD})
         page.Add(id, Kind::Combo);
-    for (int id : {1019, 1015, 1031, 1033, 1034, 1021, 1037, 1027, 1017})
+    for (int id : {IDC_CFG_SECURE_POLLS, IDC_CFG_S2_ID2_ON, IDC_CFG_NO_CTRL_BYTE, IDC_CFG_NRZI,
+                   IDC_CFG_SEND_32_BITS, IDC_CFG_KEEP_SENDING, IDC_CFG_SYNC_CLOCK,
+                   IDC_CFG_V22_TX_HIGH, IDC_CFG_RX_EQUALISE})
         page.Add(id, Kind::Button);
-    for (int id : {1018, 1016, 1010, 1006, 1005})
+    for (int id : {IDC_CFG_OPEN, IDC_CFG_SAVE, IDC_CFG_DEFAULT, IDC_CFG_READ, IDC_CFG_WRITE})
         page.Add(id, Kind::Button);
-    page.Add(1014, Kind::Static);
-    page.Add(1011, Kind::Static);
+    page.Add(IDC_CFG_DIP_SWITCH, Kind::Static);
+    page.Add(IDC_CFG_STATUS, Kind::Static);
 }
 
 namespace {
@@ -151,27 +156,12 @@ void SetUint(WindowHandle page, int id, unsigned value)
     SetText(page, id, text);
 }
 
-// GetDlgItemInt, unsigned, no success flag: leading blanks skipped, digits read up to the first
-// other character; no digit at all, or a value of 2^32 - 1 or more, reads as 0.
 unsigned GetUint(WindowHandle page, int id)
 {
     if (!page) {  // no page window yet: the real calls fail quietly too
         return 0;
     }
-    const std::string text = fake::FromHandle(page)->Text(id);
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
-        return 0;
-    unsigned long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-        if (value > 0xFFFFFFFFull)
-            return 0;
-    }
-    // The real call treats the top value as an overflow as well (strtoul's ULONG_MAX).
-    return value == 0xFFFFFFFFull ? 0 : static_cast<unsigned>(value);
+    return ParseUint(fake::FromHandle(page)->Text(id).c_str());
 }
 
 bool IsChecked(WindowHandle page, int id)

@@ -1,5 +1,5 @@
 // Template 129 and the page procedure on real controls: every control where the page's table
-// puts it, the message dispatch, real clicks, and the common file dialogs.
+// puts it, its commands, real clicks, and the common file dialogs.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -18,31 +18,23 @@
 #include "comms/comms_dlg.h"
 #include "config/config_dlg.h"
 #include "genisys/genisys_protocol.h"
-#include "app/help.h"
 #include "config/config_browse_win32.h"
-#include "config/config_page_win32.h"
+#include "app/pages_win32.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"
-
-namespace {
-std::atomic<int> g_manualOpened{0};
-}  // namespace
-
-// The shell's help action, counted instead of run.
-void OpenManual() { ++g_manualOpened; }
 
 namespace {
 
 enum class Kind { Edit, List, Check, Push, CentredLabel };
 
-struct ControlSpec {
+struct ControlEntry {
     int id;
     Kind kind;
     const char *label;  // the control's own text (check boxes, buttons)
     const char *group;  // the group box it sits in; "" for none
 };
 
-const ControlSpec kControls[] = {
+const ControlEntry kControls[] = {
     {IDC_CFG_SLAVE_ID, Kind::Edit, "", "Genisys Protocol"},
     {IDC_CFG_GENISYS_BAUD, Kind::List, "", "Genisys Protocol"},
     {IDC_CFG_GENISYS_TIMEOUT, Kind::Edit, "", "Genisys Protocol"},
@@ -160,7 +152,7 @@ TEST_F(ConfigTemplate, IsThePagesSize)
 TEST_F(ConfigTemplate, EveryControlHasItsKindLabelAndGroup)
 {
     EXPECT_EQ(groups.size(), 5u);
-    for (const ControlSpec &c : kControls) {
+    for (const ControlEntry &c : kControls) {
         SCOPED_TRACE(c.id);
         HWND w = GetDlgItem(hwnd, c.id);
         ASSERT_NE(w, nullptr);
@@ -188,8 +180,9 @@ TEST_F(ConfigTemplate, EveryControlHasItsKindLabelAndGroup)
             EXPECT_EQ(style & SS_TYPEMASK, SS_CENTER);
             break;
         }
-        if (c.label[0])
+        if (c.label[0]) {
             EXPECT_EQ(TextOf(w), c.label);
+        }
         EXPECT_EQ(GroupOf(w), c.group);
     }
     for (const char *label : kLabels)
@@ -214,19 +207,9 @@ TEST_F(ConfigTemplate, NoCtrlByteStandsAboveNrzI)
     EXPECT_LE(noCtrl.bottom, nrzi.top);
 }
 
-TEST_F(ConfigTemplate, ProcedureDispatch)
+// Help and the other messages every page shares are tests/app's; here the page's own command.
+TEST_F(ConfigTemplate, ProcedureHandsCommandsToThePage)
 {
-    g_manualOpened = 0;
-    EXPECT_EQ(ConfigPageProc(hwnd, WM_HELP, 0, 0), 1);
-    EXPECT_EQ(g_manualOpened, 1);
-    NMHDR help = {hwnd, 0, static_cast<UINT>(PSN_HELP)};
-    EXPECT_EQ(ConfigPageProc(hwnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&help)), 1);
-    EXPECT_EQ(g_manualOpened, 2);
-    NMHDR other = {hwnd, 0, static_cast<UINT>(PSN_SETACTIVE)};
-    EXPECT_EQ(ConfigPageProc(hwnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&other)), 1);
-    EXPECT_EQ(g_manualOpened, 2);
-    EXPECT_EQ(ConfigPageProc(hwnd, WM_TIMER, 1, 0), 0);
-
     SetDlgItemTextA(hwnd, IDC_CFG_STATUS, "");
     SetDlgItemTextA(hwnd, IDC_CFG_SLAVE_ID, "77");
     EXPECT_EQ(ConfigPageProc(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CFG_DEFAULT, BN_CLICKED), 0), 1);

@@ -28,6 +28,12 @@ constexpr int kEnKillFocus = 0x0200;
 constexpr int kBnClicked = 0;
 constexpr int kBnDoubleClicked = 5;
 
+// A WM_COMMAND parameter: the control id below the notification code.
+uintptr_t Command(int id, int notification)
+{
+    return static_cast<uintptr_t>(id) | static_cast<uintptr_t>(notification) << 16;
+}
+
 void ResetSerial()
 {
     fake::SerialState &s = fake::Serial();
@@ -56,19 +62,21 @@ protected:
         theLink.Close();
         theLink.m_portOpen = 0;
         theComms.m_hwndPage = nullptr;
+        theComms.m_writeLogFile = false;
+        theComms.m_showPolls = false;
     }
 
     void Init(const std::map<std::string, serial::ProbeResult> &ports)
     {
         fake::SetProbeResults(ports);
-        comms::InitPage(h_);
+        theComms.OnInitPage(h_);
     }
 
     // The user picks an entry of a list: the selection changes, then the notification comes.
     void Pick(int list, int index)
     {
         dlg::ComboSetSel(h_, list, index);
-        comms::OnCommand(h_, list, comms::kCbnSelChange);
+        theComms.OnCommand(h_, Command(list, comms::kCbnSelChange));
     }
 
     // The log lines without their time-stamps.
@@ -115,7 +123,7 @@ TEST_F(CommsPageTest, PortListHoldsNoneThenEveryPresentOrBusyPortInAscendingOrde
         fake::Page page;
         fake::AddCommsControls(page);
         fake::SetProbeResults(c.ports);
-        comms::InitPage(page.handle());
+        theComms.OnInitPage(page.handle());
         EXPECT_EQ(page.At(IDC_PORT_LIST).items, c.expected);
     }
 }
@@ -136,7 +144,8 @@ TEST_F(CommsPageTest, ProbesComOneToThirtyOnceEachUnderTheNamesThatOpenThem)
 TEST_F(CommsPageTest, InitFillsTheBaudListSelects9600AndShowsTheSlaveAddress)
 {
     theLink.m_slaveToConfig = 42;
-    Init({{"COM1", PROBE_PRESENT}});
+    fake::SetProbeResults({{"COM1", PROBE_PRESENT}});
+    EXPECT_EQ(theComms.OnInitPage(h_), 1);
     EXPECT_EQ(page_.At(IDC_BAUD_LIST).items,
               (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200"}));
     EXPECT_EQ(page_.Text(IDC_BAUD_LIST), "9600");
@@ -159,7 +168,7 @@ TEST_F(CommsPageTest, UntilTheTimerNoPortIsSelectedOpenedOrLogged)
 TEST_F(CommsPageTest, AutoOpenOpensTheFirstPortFoundAt9600)
 {
     Init({{"COM1", PROBE_PRESENT}, {"COM3", PROBE_PRESENT}});
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"COM1@9600"});
     EXPECT_EQ(page_.Text(IDC_PORT_LIST), "COM1");
     EXPECT_TRUE(theLink.IsOpen());
@@ -174,7 +183,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
     size_t linesWhileBoxOpen = 99;
     fake::OnMessage([&](const fake::Message &) { linesWhileBoxOpen = Log().size(); });
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
 
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"@9600"});
     const std::vector<fake::Message> boxes = fake::TakeMessages();
@@ -191,7 +200,7 @@ TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 {
     Init({{"COM3", PROBE_BUSY}});
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     const std::vector<fake::Message> boxes = fake::TakeMessages();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("COM3"), std::string::npos) << boxes[0].text;
@@ -207,7 +216,7 @@ TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 TEST_F(CommsPageTest, AnotherBaudRateClosesAndReopensThePortAtTheNewRate)
 {
     Init({{"COM1", PROBE_PRESENT}});
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     const char *const rates[] = {"19200", "1200", "2400", "4800", "9600"};
     const int indexes[] = {4, 0, 1, 2, 3};
     for (int i = 0; i < 5; ++i) {
@@ -223,7 +232,7 @@ TEST_F(CommsPageTest, AnotherBaudRateClosesAndReopensThePortAtTheNewRate)
 TEST_F(CommsPageTest, NoneClosesAnOpenPortAndClearsTheFlag)
 {
     Init({{"COM1", PROBE_PRESENT}});
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     Pick(IDC_PORT_LIST, 0);
     EXPECT_EQ(fake::Serial().closes, 1);
     EXPECT_FALSE(theLink.IsOpen());
@@ -244,7 +253,7 @@ TEST_F(CommsPageTest, NoneWithNoPortOpenOnlyLogsAndBaudPicksLogAgain)
 TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 {
     Init({{"COM1", PROBE_PRESENT}, {"COM4", PROBE_BUSY}});
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
     Pick(IDC_PORT_LIST, 2);
     fake::TakeMessages();
@@ -261,7 +270,7 @@ TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 TEST_F(CommsPageTest, APortAboveNineIsOpenedAndLoggedUnderItsFullName)
 {
     Init({{"\\\\.\\COM12", PROBE_PRESENT}});
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"\\\\.\\COM12@9600"});
     EXPECT_EQ(LastLog(), "Opened \\\\.\\COM12 at 9600 baud.");
 }
@@ -272,7 +281,7 @@ TEST_F(CommsPageTest, OtherListNotificationsAreIgnored)
     dlg::ComboSetSel(h_, IDC_PORT_LIST, 1);
     for (int list : {IDC_PORT_LIST, IDC_BAUD_LIST}) {
         for (int code : {kCbnDropDown, kCbnCloseUp, kCbnSelEndOk, comms::kEnChange})
-            comms::OnCommand(h_, list, code);
+            theComms.OnCommand(h_, Command(list, code));
     }
     EXPECT_TRUE(fake::Serial().opens.empty());
     EXPECT_TRUE(Log().empty());
@@ -287,15 +296,15 @@ TEST_F(CommsPageTest, SlaveToConfigTakesTheFieldAsAnUnsignedNumberWithoutRangeCh
         int32_t expected;
     };
     const Case cases[] = {
-        {"300", 300}, {"", 0}, {"7", 7}, {"0", 0}, {"4294967294", -2}, {"4294967295", 0},
-        {"4294967296", 0},
+        {"300", 300}, {"", 0}, {"7", 7}, {"0", 0}, {"4294967294", -2}, {"4294967295", -1},
+        {"4294967296", 0}, {"-5", 0}, {"-0", 0}, {" 249", 249}, {"12abc", 12}, {"abc", 0},
     };
     Init({});
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         theLink.m_slaveToConfig = 12345;
         dlg::SetText(h_, IDC_SLAVE_TO_CONFIG, c.text);
-        comms::OnCommand(h_, IDC_SLAVE_TO_CONFIG, comms::kEnChange);
+        theComms.OnCommand(h_, Command(IDC_SLAVE_TO_CONFIG, comms::kEnChange));
         EXPECT_EQ(theLink.m_slaveToConfig.load(), c.expected);
     }
 }
@@ -304,9 +313,33 @@ TEST_F(CommsPageTest, SlaveToConfigIgnoresFocusNotifications)
 {
     Init({});
     dlg::SetText(h_, IDC_SLAVE_TO_CONFIG, "99");
-    comms::OnCommand(h_, IDC_SLAVE_TO_CONFIG, kEnSetFocus);
-    comms::OnCommand(h_, IDC_SLAVE_TO_CONFIG, kEnKillFocus);
+    theComms.OnCommand(h_, Command(IDC_SLAVE_TO_CONFIG, kEnSetFocus));
+    theComms.OnCommand(h_, Command(IDC_SLAVE_TO_CONFIG, kEnKillFocus));
     EXPECT_EQ(theLink.m_slaveToConfig.load(), 1);
+}
+
+// ---- The log's switches ------------------------------------------------------------------
+
+// Each click keeps both boxes where the threads that log read them, without asking the window.
+TEST_F(CommsPageTest, LogSwitchesAreKeptForTheLoggingThreads)
+{
+    const struct {
+        bool writeFile, showPolls;
+        int clicked;
+    } cases[] = {
+        {true, false, IDC_WRITE_LOG_FILE}, {true, true, IDC_SHOW_POLLS},
+        {false, true, IDC_WRITE_LOG_FILE}, {false, false, IDC_SHOW_POLLS},
+    };
+    Init({});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.clicked);
+        dlg::SetChecked(h_, IDC_WRITE_LOG_FILE, c.writeFile);
+        dlg::SetChecked(h_, IDC_SHOW_POLLS, c.showPolls);
+        theComms.OnCommand(h_, Command(c.clicked, kBnClicked));
+        EXPECT_EQ(theComms.m_writeLogFile.load(), c.writeFile);
+        EXPECT_EQ(theComms.m_showPolls.load(), c.showPolls);
+    }
+    EXPECT_TRUE(Log().empty());
 }
 
 // ---- "Find Slaves" -----------------------------------------------------------------------
@@ -345,7 +378,7 @@ TEST_F(CommsPageTest, FindSlavesEstimatesTheTimeFromTheBaudRate)
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(estimates[i][0]);
         dlg::ComboSetSel(h_, IDC_BAUD_LIST, i);
-        comms::OnCommand(h_, IDC_FIND_SLAVES, kBnClicked);
+        theComms.OnCommand(h_, Command(IDC_FIND_SLAVES, kBnClicked));
         EXPECT_EQ(LastLog(), std::string("Polling all slave addresses. This will take about ") +
                                  estimates[i][1] + " Sec.");
     }
@@ -354,9 +387,10 @@ TEST_F(CommsPageTest, FindSlavesEstimatesTheTimeFromTheBaudRate)
 TEST_F(CommsPageTest, FindSlavesSendsOneConfigReadRequestToEachAddressWithoutLogging)
 {
     Init({{"COM1", PROBE_PRESENT}});
-    comms::AutoOpen(h_);
+    theComms.OnAutoOpen(h_);
     const size_t linesBefore = Log().size();
-    comms::OnCommand(h_, IDC_FIND_SLAVES, kBnDoubleClicked);  // any notification of the button
+    // Any notification of the button.
+    theComms.OnCommand(h_, Command(IDC_FIND_SLAVES, kBnDoubleClicked));
 
     EXPECT_EQ(Log().size(), linesBefore + 1);  // the estimate only: no transmit lines
     const std::vector<std::vector<uint8_t>> &writes = fake::Serial().writes;
@@ -380,7 +414,7 @@ TEST_F(CommsPageTest, FindSlavesSendsOneConfigReadRequestToEachAddressWithoutLog
 TEST_F(CommsPageTest, FindSlavesWithNoPortOpenOnlyLogsTheEstimate)
 {
     Init({});
-    comms::OnCommand(h_, IDC_FIND_SLAVES, kBnClicked);
+    theComms.OnCommand(h_, Command(IDC_FIND_SLAVES, kBnClicked));
     EXPECT_TRUE(fake::Serial().writes.empty());
     EXPECT_EQ(Log(), std::vector<std::string>{
                          "Polling all slave addresses. This will take about 0.8 Sec."});
@@ -390,7 +424,7 @@ TEST_F(CommsPageTest, CommandsFromOtherControlsDoNothing)
 {
     Init({{"COM1", PROBE_PRESENT}});
     for (int id : {IDC_LOG, IDC_WRITE_LOG_FILE, IDC_SHOW_POLLS, IDC_COUNTERS, 0, 9999})
-        comms::OnCommand(h_, id, kBnClicked);
+        theComms.OnCommand(h_, Command(id, kBnClicked));
     EXPECT_TRUE(fake::Serial().opens.empty());
     EXPECT_TRUE(fake::Serial().writes.empty());
     EXPECT_TRUE(Log().empty());

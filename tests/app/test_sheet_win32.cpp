@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "klp_version.h"
 #include "res/resource.h"
 #include "tests/support/win32_helpers.h"
 
@@ -238,8 +239,8 @@ TEST_F(ProgramTest, AboutPageShowsTheVersionFromTheVersionBlock)
     PostMessageA(sheet_, PSM_SETCURSEL, 2, 0);
     ASSERT_TRUE(WaitFor([&] { return Page(2) != nullptr; }, kWaitMs));
     const std::string version = Text(GetDlgItem(Page(2), IDC_ABOUT_VERSION));
-    const std::regex expected("v1, 0, 0, 8, compiled on [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} "
-                              "at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
+    const std::regex expected("v" KLP_VERSION_TEXT ", compiled on [A-Z][a-z]{2} [ 1-3][0-9] "
+                              "[0-9]{4} at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
     EXPECT_TRUE(std::regex_match(version, expected)) << version;
     EXPECT_EQ(CloseAndWait(), 0u);
 }
