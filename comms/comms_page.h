@@ -1,5 +1,5 @@
 // The Comms page's constants and port names. Its handlers are CCommsDlg's (comms_dlg.h,
-// comms_page.cpp); comms_page_win32.cpp is the dialog procedure that hands messages to them.
+// comms_page.cpp); app/comms_page_win32.cpp is the dialog procedure that hands messages to them.
 #pragma once
 #include <cstddef>
 
