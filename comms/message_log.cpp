@@ -125,8 +125,9 @@ bool CCommsDlg::Flush()
     const std::string &batch = m_queue.TakeAll();
     if (batch.empty())
         return counters;
-    ShowLines(batch);
+    // The file first: whoever sees a line in the log finds it in the file too.
     AppendToFile(batch);
+    ShowLines(batch);
     return true;
 }
 
