@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 struct ConfigRecord {
     static constexpr size_t kSize = 14;
@@ -22,10 +23,18 @@ struct ConfigRecord {
     uint8_t preamble;        // 12: units of 6.666666 ms
     uint8_t postamble;       // 13: units of 6.666666 ms
 
-    uint8_t *bytes() { return &options; }
-    const uint8_t *bytes() const { return &options; }
+    // The 14 bytes in order: the record's own object representation, which a trivially
+    // copyable type may be read and written through (not &options, whose neighbours lie
+    // outside that one member).
+    uint8_t *bytes() { return reinterpret_cast<unsigned char *>(this); }
+    const uint8_t *bytes() const { return reinterpret_cast<const unsigned char *>(this); }
 };
 static_assert(sizeof(ConfigRecord) == ConfigRecord::kSize, "the record is 14 bytes, no gaps");
+static_assert(std::is_trivially_copyable<ConfigRecord>::value &&
+                  std::is_standard_layout<ConfigRecord>::value,
+              "the record's bytes are its object representation");
+static_assert(offsetof(ConfigRecord, options) == 0 && offsetof(ConfigRecord, postamble) == 13,
+              "the members lie at their byte positions");
 
 // Bits of ConfigRecord::options.
 enum ConfigOption : uint8_t {
