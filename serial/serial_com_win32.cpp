@@ -151,7 +151,7 @@ LineWait WaitForLineEvent(HANDLE port, HANDLE stopEvent, OVERLAPPED *ov, DWORD *
 }
 
 enum class Arrived {
-    kBytes,    // bytes were read (also after kSilent, when some came before the read was ended)
+    kBytes,    // bytes were read (also when the read was ended, if it had completed by then)
     kNothing,  // the driver answered at once: nothing has arrived
     kFailed,   // the read failed
     kSilent,   // the device stopped answering while the read was pending
@@ -174,10 +174,11 @@ Arrived ReadArrived(HANDLE port, HANDLE stopEvent, uint8_t *buffer, OVERLAPPED *
             GetOverlappedResult(port, ov, got, TRUE);  // what came before the cancel counts
         };
         const Pending pending = AwaitRequest(port, stopEvent, ov, end);
-        if (pending == Pending::kStopped)
-            return Arrived::kStopped;
-        if (pending == Pending::kSilent)
-            return *got > 0 ? Arrived::kBytes : Arrived::kSilent;
+        if (pending != Pending::kDone) {
+            if (*got > 0)
+                return Arrived::kBytes;  // it completed as it was ended
+            return pending == Pending::kStopped ? Arrived::kStopped : Arrived::kSilent;
+        }
     }
     if (!GetOverlappedResult(port, ov, got, FALSE))
         return Arrived::kFailed;
@@ -243,7 +244,8 @@ void SetReadsImmediate(HANDLE port)
 }  // namespace
 
 // The reader thread of one open. It touches the object only to hand on bytes and the stall
-// notice, and never once its open's stop flag is set.
+// notice; once its open's stop flag is set, only to hand on bytes it has already read (Close
+// waits for it).
 void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
 {
     OVERLAPPED ov = {};
@@ -259,13 +261,16 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
         ReaderPass pass;
         DWORD got = 0;
         const Arrived arrived = ReadArrived(r->port, r->stopEvent, r->buffer, &ov, &got);
-        if (r->stop.load() || arrived == Arrived::kStopped)
-            break;
         bool drain = arrived == Arrived::kBytes;
         if (drain) {
+            // Read bytes have left the device: handed on even as Close begins, or a reopen
+            // would never see them.
             pass.delivered = true;
             deliver(got);
-        } else if (arrived == Arrived::kNothing) {
+        }
+        if (r->stop.load() || arrived == Arrived::kStopped)
+            break;
+        if (arrived == Arrived::kNothing) {
             const LineWait wait = WaitForLineEvent(r->port, r->stopEvent, &ov, &events);
             if (r->stop.load() || wait == LineWait::kStopped)
                 break;
@@ -277,7 +282,7 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
             // A failed wait says nothing about what arrived: drain anyway, so a driver that
             // cannot wait for events strands no bytes.
             drain = pass.waitFailed || (events & EV_RXCHAR);
-        } else {
+        } else if (arrived != Arrived::kBytes) {
             pass.readFailed = true;
         }
         // Line errors are cleared after every wake-up and not reported; a device that cannot
