@@ -49,7 +49,7 @@ private:
     // 10 s limit of Close keeps its own state alive and never sees a later open's.
     struct Reader;
     std::shared_ptr<Reader> AcquireReader();
-    // The reader thread of one open: waits for line events and hands on what arrives.
+    // The reader thread of one open: waits for bytes or line events and hands on what arrives.
     static void ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> reader);
 
     void *m_hThread = nullptr;          // the open's reader thread; meaningful only while open

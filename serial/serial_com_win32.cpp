@@ -1,5 +1,5 @@
-// CSerialCom on Windows: an exclusive overlapped COM handle and a reader thread asleep in
-// WaitCommEvent, handing each chunk of received bytes to OnReceive.
+// CSerialCom on Windows: an exclusive overlapped COM handle and a reader thread asleep in a
+// read (Wine) or in WaitCommEvent (Windows), handing each chunk of received bytes to OnReceive.
 #include <windows.h>
 
 #include <memory>
@@ -98,6 +98,30 @@ bool DeviceAnswers(HANDLE port)
     return ClearCommError(port, nullptr, nullptr) && GetCommState(port, &dcb);
 }
 
+enum class Pending {
+    kDone,     // the request completed
+    kSilent,   // the device stopped answering; the request was ended
+    kStopped,  // Close asked the reader to stop; the request was ended
+};
+
+// Waits for a pending request of this thread's, checking now and then that the device still
+// answers: some drivers (Wine's on a hung-up terminal) never end a request on a device that
+// has gone away. end() ends a request that is given up.
+template <typename End>
+Pending AwaitRequest(HANDLE port, HANDLE stopEvent, OVERLAPPED *ov, End end)
+{
+    HANDLE both[2] = {ov->hEvent, stopEvent};
+    for (;;) {
+        const DWORD w = WaitForMultipleObjects(2, both, FALSE, kHealthCheckMs);
+        if (w == WAIT_OBJECT_0)
+            return Pending::kDone;
+        if (w == WAIT_TIMEOUT && DeviceAnswers(port))
+            continue;  // an idle line on a healthy device: wait on
+        end();
+        return w == WAIT_OBJECT_0 + 1 ? Pending::kStopped : Pending::kSilent;
+    }
+}
+
 enum class LineWait {
     kEvent,   // the events are in the mask variable (none when Close cleared the mask)
     kFailed,  // the wait failed: the driver cannot wait, or the device is gone
@@ -105,8 +129,7 @@ enum class LineWait {
     kStopped, // Close asked the reader to stop
 };
 
-// Waits for a line event, checking now and then that the device still answers: some drivers
-// (Wine's on a hung-up terminal) never end the wait of a device that has gone away.
+// Waits for a line event: the reader's sleep on a quiet line where reads come back at once.
 LineWait WaitForLineEvent(HANDLE port, HANDLE stopEvent, OVERLAPPED *ov, DWORD *events)
 {
     *events = 0;
@@ -115,18 +138,51 @@ LineWait WaitForLineEvent(HANDLE port, HANDLE stopEvent, OVERLAPPED *ov, DWORD *
         return LineWait::kEvent;
     if (GetLastError() != ERROR_IO_PENDING)
         return LineWait::kFailed;
-    HANDLE both[2] = {ov->hEvent, stopEvent};
-    for (;;) {
-        const DWORD w = WaitForMultipleObjects(2, both, FALSE, kHealthCheckMs);
-        if (w == WAIT_OBJECT_0)
-            break;
-        if (w == WAIT_TIMEOUT && DeviceAnswers(port))
-            continue;  // an idle line on a healthy device: wait on
-        EndPendingWait(port, ov);
-        return w == WAIT_OBJECT_0 + 1 ? LineWait::kStopped : LineWait::kSilent;
+    switch (AwaitRequest(port, stopEvent, ov, [&] { EndPendingWait(port, ov); })) {
+    case Pending::kStopped:
+        return LineWait::kStopped;
+    case Pending::kSilent:
+        return LineWait::kSilent;
+    case Pending::kDone:
+        break;
     }
     DWORD unused = 0;
     return GetOverlappedResult(port, ov, &unused, FALSE) ? LineWait::kEvent : LineWait::kFailed;
+}
+
+enum class Arrived {
+    kBytes,    // bytes were read (also when the read was ended, if it had completed by then)
+    kNothing,  // the driver answered at once: nothing has arrived
+    kFailed,   // the read failed
+    kSilent,   // the device stopped answering while the read was pending
+    kStopped,  // Close asked the reader to stop
+};
+
+// Reads what has arrived, up to a chunk. Windows answers at once, with nothing on a quiet
+// line, and the reader then waits for a line event. Wine keeps the read pending until bytes
+// come, so there the read is the wait: each WaitCommEvent that Wine cannot answer at once
+// costs it a thread that exits without freeing 352 bytes of the process heap.
+Arrived ReadArrived(HANDLE port, HANDLE stopEvent, uint8_t *buffer, OVERLAPPED *ov, DWORD *got)
+{
+    *got = 0;
+    ResetEvent(ov->hEvent);
+    if (!ReadFile(port, buffer, kChunkSize, nullptr, ov)) {
+        if (GetLastError() != ERROR_IO_PENDING)
+            return Arrived::kFailed;
+        auto end = [&] {
+            CancelIo(port);
+            GetOverlappedResult(port, ov, got, TRUE);  // what came before the cancel counts
+        };
+        const Pending pending = AwaitRequest(port, stopEvent, ov, end);
+        if (pending != Pending::kDone) {
+            if (*got > 0)
+                return Arrived::kBytes;  // it completed as it was ended
+            return pending == Pending::kStopped ? Arrived::kStopped : Arrived::kSilent;
+        }
+    }
+    if (!GetOverlappedResult(port, ov, got, FALSE))
+        return Arrived::kFailed;
+    return *got > 0 ? Arrived::kBytes : Arrived::kNothing;
 }
 
 // Reads up to want bytes of what has arrived; false when the read failed. A read that does
@@ -188,7 +244,8 @@ void SetReadsImmediate(HANDLE port)
 }  // namespace
 
 // The reader thread of one open. It touches the object only to hand on bytes and the stall
-// notice, and never once its open's stop flag is set.
+// notice; once its open's stop flag is set, only to hand on bytes it has already read (Close
+// waits for it).
 void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
 {
     OVERLAPPED ov = {};
@@ -199,26 +256,40 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
     SetCommMask(r->port, kLineEvents);
     ReaderBackoff backoff;
     DWORD events = 0;
+    auto deliver = [&](DWORD got) { owner->OnReceive(r->buffer, got); };
     while (!r->stop.load()) {
         ReaderPass pass;
-        const LineWait wait = WaitForLineEvent(r->port, r->stopEvent, &ov, &events);
-        if (r->stop.load() || wait == LineWait::kStopped)
+        DWORD got = 0;
+        const Arrived arrived = ReadArrived(r->port, r->stopEvent, r->buffer, &ov, &got);
+        bool drain = arrived == Arrived::kBytes;
+        if (drain) {
+            // Read bytes have left the device: handed on even as Close begins, or a reopen
+            // would never see them.
+            pass.delivered = true;
+            deliver(got);
+        }
+        if (r->stop.load() || arrived == Arrived::kStopped)
             break;
-        pass.waitFailed = wait != LineWait::kEvent;
-        if (wait == LineWait::kSilent) {
+        if (arrived == Arrived::kNothing) {
+            const LineWait wait = WaitForLineEvent(r->port, r->stopEvent, &ov, &events);
+            if (r->stop.load() || wait == LineWait::kStopped)
+                break;
+            pass.waitFailed = wait != LineWait::kEvent;
+            if (wait == LineWait::kSilent) {
+                pass.readFailed = true;
+                SetCommMask(r->port, kLineEvents);  // cleared to end the wait; arm it again
+            }
+            // A failed wait says nothing about what arrived: drain anyway, so a driver that
+            // cannot wait for events strands no bytes.
+            drain = pass.waitFailed || (events & EV_RXCHAR);
+        } else if (arrived != Arrived::kBytes) {
             pass.readFailed = true;
-            SetCommMask(r->port, kLineEvents);  // cleared to end the wait; arm it again
         }
         // Line errors are cleared after every wake-up and not reported; a device that cannot
         // even say that much is gone.
         const bool deviceAnswers = ClearCommError(r->port, nullptr, nullptr) != FALSE;
-        // A failed wait says nothing about what arrived: drain anyway, so a driver that
-        // cannot wait for events strands no bytes.
-        if (pass.waitFailed || (events & EV_RXCHAR)) {
-            auto deliver = [&](DWORD got) { owner->OnReceive(r->buffer, got); };
-            if (!Drain(r->port, r->stopEvent, r->buffer, r->stop, &ov, &pass.delivered, deliver))
-                pass.readFailed = true;
-        }
+        if (drain && !Drain(r->port, r->stopEvent, r->buffer, r->stop, &ov, &pass.delivered, deliver))
+            pass.readFailed = true;
         if (!deviceAnswers)
             pass.readFailed = true;
         const ReaderStep step = backoff.AfterPass(pass);

@@ -335,6 +335,35 @@ TEST_F(SerialWin32Test, WritesFromTwoThreadsAtOnceEachArriveWhole)
     }
 }
 
+// A read that completes as Close begins has taken its bytes off the device: they must still be
+// handed on, or neither this open nor the next one ever sees them.
+TEST_F(SerialWin32Test, BytesArrivingAsThePortClosesAndReopensAreNeitherLostNorRepeated)
+{
+    Peer peer(kPeer);
+    ASSERT_TRUE(peer.ok());
+    std::atomic<bool> sending{true};
+    Bytes sent;
+    std::thread sender([&] {
+        for (uint8_t n = 0; sending.load(); ++n) {
+            const Bytes frame = {n, static_cast<uint8_t>(n ^ 0x5A), 0xF6};
+            if (peer.Write(frame) == frame.size())
+                sent.insert(sent.end(), frame.begin(), frame.end());
+            Sleep(2);
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(com.Open(kPort, 19200), SERIAL_OPEN_OK) << i;
+        Sleep(3 + i % 7);
+        com.Close();
+    }
+    sending = false;
+    sender.join();
+    ASSERT_EQ(com.Open(kPort, 19200), SERIAL_OPEN_OK);  // takes what waited since the last close
+    com.WaitBytes(sent.size(), 5000);
+    Sleep(100);  // nothing more should come
+    EXPECT_EQ(com.Bytes(), sent);
+}
+
 TEST_F(SerialWin32Test, CloseDuringAFloodReturnsPromptly)
 {
     Peer peer(kPeer);
