@@ -3,6 +3,7 @@
 // from another address or with a bad CRC is reported as garbled, never taken as good; a read
 // response from another address (a unit answering late) is kept aside for whoever asks.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -85,7 +86,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Heard> m_heard;  // bounded: a noisy line cannot grow it
-    bool m_stalled = false;
+    std::atomic<bool> m_stalled {false};  // set under the mutex; read after a wait has ended
     std::vector<Stray> m_strays;
     CGenisysProtocol m_link {this};  // last: closed (and its reader stopped) before the rest goes
 };
