@@ -114,16 +114,12 @@ int RunDiff(const FileOptions &o)
     if (const int code = LoadRecordFile(o.files[1], &b))
         return code;
     const std::vector<Difference> differences = Differences(a, b);
-    if (o.json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const Difference &d : differences)
-            list.push_back({{"field", d.field}, {"a", d.aJson}, {"b", d.bJson}});
-        PrintJson({{"a", o.files[0]}, {"b", o.files[1]}, {"differences", list}});
-    } else if (!differences.empty()) {
-        std::printf("%-17s %-24s %s\n", "Field", o.files[0].c_str(), o.files[1].c_str());
-        for (const Difference &d : differences)
-            std::printf("%-17s %-24s %s\n", d.field.c_str(), d.a.c_str(), d.b.c_str());
-    }
+    if (o.json)
+        PrintJson({{"a", o.files[0]},
+                   {"b", o.files[1]},
+                   {"differences", DifferencesJson(differences, "a", "b")}});
+    else if (!differences.empty())
+        PrintDifferences(differences, o.files[0], o.files[1]);
     return differences.empty() ? kExitOk : kExitDiffer;
 }
 

@@ -50,21 +50,6 @@ UnitLink::Answer ReadBack(UnitLink &link, uint8_t slaveId, const WriteOptions &o
     return a;
 }
 
-void PrintDifferences(const std::vector<Difference> &differences)
-{
-    std::printf("%-17s %-24s %s\n", "Field", "Written", "Read back");
-    for (const Difference &d : differences)
-        std::printf("%-17s %-24s %s\n", d.field.c_str(), d.a.c_str(), d.b.c_str());
-}
-
-nlohmann::ordered_json DifferencesJson(const std::vector<Difference> &differences)
-{
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const Difference &d : differences)
-        list.push_back({{"field", d.field}, {"written", d.aJson}, {"read_back", d.bJson}});
-    return list;
-}
-
 }  // namespace
 
 int RunRead(const ReadOptions &o)
@@ -135,12 +120,12 @@ int RunWrite(const WriteOptions &o)
     const std::vector<Difference> differences = Differences(record, back.response.record);
     if (o.json) {
         result["verified"] = differences.empty();
-        result["differences"] = DifferencesJson(differences);
+        result["differences"] = DifferencesJson(differences, "written", "read_back");
         PrintJson(result);
     } else if (differences.empty()) {
         std::printf("Read back at address %d: the unit holds the record written.\n", slaveId);
     } else {
-        PrintDifferences(differences);
+        PrintDifferences(differences, "Written", "Read back");
     }
     if (!differences.empty())
         return Fail(kExitMismatch,

@@ -258,6 +258,23 @@ std::vector<Difference> Differences(const ConfigRecord &a, const ConfigRecord &b
     return out;
 }
 
+void PrintDifferences(const std::vector<Difference> &differences, const std::string &titleA,
+                      const std::string &titleB)
+{
+    std::printf("%-17s %-24s %s\n", "Field", titleA.c_str(), titleB.c_str());
+    for (const Difference &d : differences)
+        std::printf("%-17s %-24s %s\n", d.field.c_str(), d.a.c_str(), d.b.c_str());
+}
+
+nlohmann::ordered_json DifferencesJson(const std::vector<Difference> &differences,
+                                       const char *keyA, const char *keyB)
+{
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Difference &d : differences)
+        list.push_back({{"field", d.field}, {keyA, d.aJson}, {keyB, d.bJson}});
+    return list;
+}
+
 std::string FirmwareText(const config::ReadResponse &r)
 {
     return std::to_string(r.firmwareMajor) + "." + std::to_string(r.firmwareMinor);

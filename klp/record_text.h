@@ -50,6 +50,12 @@ struct Difference {
     nlohmann::ordered_json aJson, bJson;
 };
 std::vector<Difference> Differences(const ConfigRecord &a, const ConfigRecord &b);
+// The differences as a table under the two columns' titles, and for --json as a list with
+// each field's two values under the two keys.
+void PrintDifferences(const std::vector<Difference> &differences, const std::string &titleA,
+                      const std::string &titleB);
+nlohmann::ordered_json DifferencesJson(const std::vector<Difference> &differences,
+                                       const char *keyA, const char *keyB);
 
 // The unit's firmware version ("2.5") and its DIP switch text, as the page shows them after a read.
 std::string FirmwareText(const config::ReadResponse &r);
