@@ -65,8 +65,9 @@ int RunDiff(const FileOptions &o);
 int RunSet(const FileOptions &o);
 
 // A .klp file in and out, as the program's Open and Save do it (exactly 14 bytes; a new file
-// replaces the old one only once written whole). kExitOk, or kExitFile once the program's own
-// message and the file's name were said.
+// replaces the old one only once written whole, or is written in place where none can be made
+// beside it). kExitOk, or kExitFile once the program's own message and the file's name were
+// said.
 int LoadRecordFile(const std::string &path, ConfigRecord *record);
 int SaveRecordFile(const std::string &path, const ConfigRecord &record);
 

@@ -5,34 +5,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "config/record_file.h"
 #include "klp/commands.h"
 #include "klp/output.h"
 #include "klp/record_text.h"
-#include "platform/files.h"
 
 namespace klp {
 
 namespace {
-
-// The program's own messages for a file it cannot take, by result.
-struct ReadMessage {
-    files::ReadResult result;
-    const char *text;
-};
-const ReadMessage kReadMessages[] = {
-    {files::READ_OPEN_FAILED, "Could not open config file"},
-    {files::READ_WRONG_SIZE, "Config file is wrong size"},
-    {files::READ_FAILED, "Could not read config file"},
-};
-
-struct WriteMessage {
-    files::WriteResult result;
-    const char *text;
-};
-const WriteMessage kWriteMessages[] = {
-    {files::WRITE_CREATE_FAILED, "Failed to create/open config file"},
-    {files::WRITE_FAILED, "Failed to write config file"},
-};
 
 // Every field's name, for a message about a name that is none of them.
 std::string FieldNames()
@@ -72,24 +52,23 @@ int Assign(const std::string &assignment, ConfigRecord *record)
 
 int LoadRecordFile(const std::string &path, ConfigRecord *record)
 {
-    const files::ReadResult result =
-        files::ReadExactly(path.c_str(), record->bytes(), ConfigRecord::kSize);
-    for (const ReadMessage &m : kReadMessages)
-        if (m.result == result)
-            return Fail(kExitFile, "%s: %s%s", m.text, path.c_str(),
-                        result == files::READ_WRONG_SIZE ? " (a .klp file holds exactly 14 bytes)."
-                                                         : ".");
+    const files::ReadResult result = config::LoadRecordFile(path.c_str(), record);
+    if (const char *text = config::LoadFailureText(result))
+        return Fail(kExitFile, "%s: %s%s", text, path.c_str(),
+                    result == files::READ_WRONG_SIZE ? " (a .klp file holds exactly 14 bytes)."
+                                                     : ".");
     return kExitOk;
 }
 
 int SaveRecordFile(const std::string &path, const ConfigRecord &record)
 {
-    const files::WriteResult result =
-        files::ReplaceContents(path.c_str(), record.bytes(), ConfigRecord::kSize);
-    for (const WriteMessage &m : kWriteMessages)
-        if (m.result == result)
-            return Fail(kExitFile, "%s: %s (any file there is left as it was).", m.text,
-                        path.c_str());
+    bool inPlace = false;
+    const files::WriteResult result = config::SaveRecordFile(path.c_str(), record, &inPlace);
+    if (const char *text = config::SaveFailureText(result))
+        return Fail(kExitFile, "%s: %s (%s).", text, path.c_str(),
+                    inPlace ? "it was written in place, as nothing could be made beside it; it "
+                              "may hold part of the record"
+                            : "any file there is left as it was");
     return kExitOk;
 }
 

@@ -178,6 +178,28 @@ class FilesAndUsage(Case):
                 expected[byte] = value
                 self.assertEqual(self.read_bytes(path), bytes(expected))
 
+    def test_where_nothing_fits_beside_the_file_it_is_written_in_place(self):
+        # A path so near the length limit that no temporary name fits beside it, and a device:
+        # the file itself is written, as the program's Save does, and a failure there is said.
+        folder = self.dir
+        while len(folder) + 1 < 4079:
+            folder = os.path.join(folder, "d" * min(200, 4078 - len(folder)))
+        os.makedirs(folder)
+        deep = os.path.join(folder, "a.klp")
+        expected = bytearray(DEFAULTS)
+        expected[3] = 9
+        cases = [
+            (deep, 0, None),
+            (deep, 0, None),  # and again, over the file the first one wrote
+            ("/dev/full", 4, r"Failed to write config file: /dev/full \(it was written in place"),
+        ]
+        for path, code, message in cases:
+            with self.subTest(path=path[-20:]):
+                self.expect(run("set", "--defaults", path, "slave_id=9"), code, message)
+                if code == 0:
+                    self.assertEqual(self.read_bytes(path), bytes(expected))
+        self.assertEqual(os.listdir(folder), ["a.klp"])
+
     def test_show_and_diff_mark_what_the_page_would_not_store(self):
         odd = bytearray(DEFAULTS)
         odd[1], odd[2], odd[11] = 0x03, 0, 9  # spare bit, no baud, a direct rate off the list
