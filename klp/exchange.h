@@ -14,18 +14,9 @@
 
 #include "config/read_response.h"
 #include "genisys/genisys_protocol.h"
+#include "klp/port.h"
 
 namespace klp {
-
-struct PortOptions {
-    std::string port;
-    int baud = 9600;
-    bool verbose =
-        false;  // the frames sent and received on standard error, as the Comms page logs them
-};
-
-// Opens the link's port as the options say; kExitOk, or kExitPort once the reason was said.
-int OpenPort(CSerialCom &link, const PortOptions &o);
 
 class UnitLink : public genisys::LinkEvents {
 public:

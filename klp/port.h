@@ -1,0 +1,19 @@
+// The port a klp command works on, as given on its command line, and how it is opened.
+#pragma once
+#include <string>
+
+#include "serial/serial_com.h"
+
+namespace klp {
+
+struct PortOptions {
+    std::string port;
+    int baud = 9600;
+    // The frames sent and received on standard error, as the Comms page logs them.
+    bool verbose = false;
+};
+
+// Opens the link's port as the options say; kExitOk, or kExitPort once the reason was said.
+int OpenPort(CSerialCom &link, const PortOptions &o);
+
+}  // namespace klp
