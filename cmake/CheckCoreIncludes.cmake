@@ -8,6 +8,8 @@ set(core_globs
   config/config_record.h config/config_record.cpp
   config/config_fields.h config/config_fields.cpp
   config/read_response.h config/read_response.cpp
+  config/exchange.h config/exchange.cpp
+  config/record_file.h config/record_file.cpp
   platform/clock.h platform/clock_*.cpp platform/files.h platform/files_*.cpp)
 set(forbidden "^app/|^platform/dialog\\.h$|^platform/system\\.h$|^res/|^comms/comms_dlg\\.h$|^config/config_dlg\\.h$")
 

@@ -3,12 +3,12 @@
 #include <cstdint>
 
 #include "config/config_record.h"
+#include "config/exchange.h"
 #include "platform/dialog.h"
 
 class CConfigDlg {
 public:
     static constexpr int kPathSize = 260;         // file paths, with the terminating zero
-    static constexpr uint32_t kResponseMs = 1000;  // a response is accepted this long after a request
 
     enum BrowseMode { BROWSE_OPEN = 1, BROWSE_SAVE = 2 };
 
@@ -41,12 +41,9 @@ public:
     // state has one owner.
     void OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
 
-    uint32_t m_requestTick = 0;
-    // The tick just before the latest request went out: an answer can arrive while the send
-    // and its log line are still finishing, before m_requestTick is taken.
-    uint32_t m_sendTick = 0;
-    int m_writePending = 0;
-    int m_readPending = 0;
+    // The latest read and write request, each with its own address and window: which frame
+    // answers which request is the core's rule, shared with klp.
+    config::Exchange m_exchange;
     WindowHandle m_hwndPage = nullptr;
     ConfigRecord m_record = {};
 
@@ -58,10 +55,9 @@ private:
     void OnRead(WindowHandle page);
     void OnWrite(WindowHandle page);
 
-    bool InResponseWindow(uint32_t now) const;
     void HandleConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
-    void OnReadResponse(const uint8_t *frame, uint32_t arrivalTick);
-    void OnWriteAck(const uint8_t *frame, uint8_t length, uint32_t arrivalTick);
+    void OnReadResponse(const uint8_t *frame, const config::Judgement &j);
+    void OnWriteAck(const config::Judgement &j);
     static void HandOffConfigFrame(void *arrival);
 };
 

@@ -1,4 +1,5 @@
 // "Read" and "Write": the configuration exchange with the unit, and the frames it answers with.
+// Which frame answers which request is decided by the core's exchange (config/exchange.h).
 #include <cstdio>
 
 #include "config/config_dlg.h"
@@ -9,10 +10,7 @@
 
 namespace {
 
-// Every configuration request carries a CRC with the configuration marker and is logged.
-constexpr int kConfigSend = genisys::SEND_CRC | genisys::SEND_CONFIG;
-
-constexpr size_t kAckAddress = 1;  // the acknowledging unit's address in its frame
+using config::Verdict;
 
 uint8_t RequestAddress()
 {
@@ -30,13 +28,12 @@ struct Arrival {
 
 void CConfigDlg::OnRead(WindowHandle)
 {
-    m_sendTick = sys::TickCount();
-    if (theLink.SendFrame(genisys::kHdrPoll, RequestAddress(), nullptr, 0, kConfigSend))
+    if (m_exchange.SendRead(theLink, RequestAddress())) {
         dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sent config read request...");
-    else
-        sys::ShowMessage(g_hwndSheet, "Failed to send read request packet", sys::ICON_ERROR);
-    m_readPending = 1;
-    m_requestTick = sys::TickCount();
+        return;
+    }
+    sys::ShowMessage(g_hwndSheet, "Failed to send read request packet", sys::ICON_ERROR);
+    m_exchange.Reopen(config::RequestKind::kRead);  // from when the box was closed
 }
 
 void CConfigDlg::OnWrite(WindowHandle)
@@ -49,22 +46,11 @@ void CConfigDlg::OnWrite(WindowHandle)
 void CConfigDlg::SendConfigWrite()
 {
     dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sending write command.");
-    m_sendTick = sys::TickCount();
-    const int sent = theLink.SendFrame(genisys::kHdrControl, RequestAddress(), m_record.bytes(),
-                                       static_cast<int>(ConfigRecord::kSize), kConfigSend);
+    if (m_exchange.SendWrite(theLink, RequestAddress(), m_record))
+        return;
     // Otherwise "Sending write command." would stay on the page as if something went out.
-    if (!sent)
-        sys::ShowMessage(g_hwndSheet, "Failed to send write request packet", sys::ICON_ERROR);
-    m_writePending = 1;
-    m_requestTick = sys::TickCount();
-}
-
-bool CConfigDlg::InResponseWindow(uint32_t arrival) const
-{
-    // Less than 1000 ms after the request's tick; an answer that arrived while the request
-    // was still being sent counts too. Unsigned differences stay right across the tick's wrap.
-    const uint32_t sending = m_requestTick - m_sendTick;
-    return static_cast<uint32_t>(arrival - m_sendTick) < sending + kResponseMs;
+    sys::ShowMessage(g_hwndSheet, "Failed to send write request packet", sys::ICON_ERROR);
+    m_exchange.Reopen(config::RequestKind::kWrite);
 }
 
 void CConfigDlg::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
@@ -83,31 +69,36 @@ void CConfigDlg::HandOffConfigFrame(void *arg)
 
 void CConfigDlg::HandleConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
 {
-    if (frame == nullptr || length == 0)
+    const config::Judgement j = m_exchange.Judge(frame, length, arrivalTick);
+    // Other headers, read responses of another length and acknowledgements without an
+    // address are ignored without a word.
+    if (j.verdict == Verdict::kNotAnAnswer || j.verdict == Verdict::kMalformed)
         return;
-    switch (frame[0]) {
-    case genisys::kHdrIndication:  // configuration read response
-        if (length == config::kReadResponseLength)
-            OnReadResponse(frame, arrivalTick);
-        break;
-    case genisys::kHdrAckSlave:  // write acknowledgement
-        OnWriteAck(frame, length, arrivalTick);
-        break;
-    default:
-        break;
-    }
+    if (j.kind == config::RequestKind::kRead)
+        OnReadResponse(frame, j);
+    else
+        OnWriteAck(j);
 }
 
-void CConfigDlg::OnReadResponse(const uint8_t *frame, uint32_t arrivalTick)
+void CConfigDlg::OnReadResponse(const uint8_t *frame, const config::Judgement &j)
 {
-    if (!m_readPending || !InResponseWindow(arrivalTick)) {
+    char text[128];
+    switch (j.verdict) {
+    case Verdict::kAnswer:
+        break;
+    case Verdict::kRepeat:
+        // Two units set alike: the form keeps the first answer, and the technician is told.
+        std::snprintf(text, sizeof text, "Two units answered at address %d; the form shows the first.",
+                      j.address);
+        dlg::SetText(m_hwndPage, IDC_CFG_STATUS, text);
+        return;
+    default:  // late, unasked, or from a unit that was not asked
         dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Received unexpected configuration read message.");
         return;
     }
     config::ReadResponse response;
     if (!config::ParseReadResponse(frame, config::kReadResponseLength, &response))
         return;
-    char text[128];
     std::snprintf(text, sizeof text, "Read complete. (F/W v%d.%d)", response.firmwareMajor,
                   response.firmwareMinor);
     dlg::SetText(m_hwndPage, IDC_CFG_STATUS, text);
@@ -120,16 +111,25 @@ void CConfigDlg::OnReadResponse(const uint8_t *frame, uint32_t arrivalTick)
     RecordToControls(m_hwndPage);
 }
 
-void CConfigDlg::OnWriteAck(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
+void CConfigDlg::OnWriteAck(const config::Judgement &j)
 {
-    if (!m_writePending || !InResponseWindow(arrivalTick)) {
+    char text[128];
+    switch (j.verdict) {
+    case Verdict::kAnswer:
+        dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Upload completed successfully, sent save/reset.");
+        m_exchange.SendCommit(theLink);
+        return;
+    case Verdict::kRepeat:
+        // One write gives at most one commit.
+        std::snprintf(text, sizeof text, "Two units acknowledged at address %d; one commit was sent.",
+                      j.address);
+        dlg::SetText(m_hwndPage, IDC_CFG_STATUS, text);
+        return;
+    case Verdict::kOtherAddress:
+        // Only the unit the write went to may trigger the commit.
+        return;
+    default:  // late, or no write went out before it
         dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Received unexpected write complete message.");
         return;
     }
-    // Only the unit the write went to may trigger the commit.
-    if (length <= kAckAddress || frame[kAckAddress] != RequestAddress())
-        return;
-    dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Upload completed successfully, sent save/reset.");
-    // The commit goes to the slave ID just written, which differs when the write changed it.
-    theLink.SendFrame(genisys::kHdrCommit, m_record.genisysSlaveId, nullptr, 0, kConfigSend);
 }

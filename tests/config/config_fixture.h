@@ -86,6 +86,8 @@ protected:
         std::memcpy(theConfig.m_record.bytes(), bytes.data(), bytes.size());
     }
 
+    config::Exchange &Exchange() { return theConfig.m_exchange; }
+
     void Deliver(const Wire &frame)
     {
         theConfig.OnConfigFrame(frame.data(), static_cast<uint8_t>(frame.size()), sys::TickCount());

@@ -34,9 +34,9 @@ TEST_F(ConfigExchange, ReadShowsItsStatusAndOpensTheWindow)
     fake::SetTick(4242);
     Command(IDC_CFG_READ);
     EXPECT_EQ(Text(IDC_CFG_STATUS), "Sent config read request...");
-    EXPECT_EQ(theConfig.m_readPending, 1);
-    EXPECT_EQ(theConfig.m_writePending, 0);
-    EXPECT_EQ(theConfig.m_requestTick, 4242u);
+    EXPECT_TRUE(Exchange().Read().made);
+    EXPECT_FALSE(Exchange().Write().made);
+    EXPECT_EQ(Exchange().Read().requestTick, 4242u);
     EXPECT_TRUE(fake::TakeMessages().empty());
 }
 
@@ -53,8 +53,8 @@ TEST_F(ConfigExchange, UnsentReadIsReportedAndStillOpensTheWindow)
     EXPECT_EQ(boxes[0].owner, g_hwndSheet);
     EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
     EXPECT_EQ(Text(IDC_CFG_STATUS), "Set to defaults.");
-    EXPECT_EQ(theConfig.m_readPending, 1);
-    EXPECT_EQ(theConfig.m_requestTick, kStartTick + 30000);
+    EXPECT_TRUE(Exchange().Read().made);
+    EXPECT_EQ(Exchange().Read().requestTick, kStartTick + 30000);
     g_hwndSheet = nullptr;
 }
 
@@ -73,9 +73,9 @@ TEST_F(ConfigExchange, WriteSendsTheClampedPageAndShowsIt)
     const std::vector<Wire> writes = TakeWrites();
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0], ConfigWire(genisys::kHdrControl, 1, sent.data(), sent.size()));
-    EXPECT_EQ(theConfig.m_writePending, 1);
-    EXPECT_EQ(theConfig.m_readPending, 0);
-    EXPECT_EQ(theConfig.m_requestTick, kStartTick);
+    EXPECT_TRUE(Exchange().Write().made);
+    EXPECT_FALSE(Exchange().Read().made);
+    EXPECT_EQ(Exchange().Write().requestTick, kStartTick);
 }
 
 TEST_F(ConfigExchange, UnsentWriteIsReported)
@@ -86,7 +86,7 @@ TEST_F(ConfigExchange, UnsentWriteIsReported)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Failed to send write request packet");
     EXPECT_EQ(boxes[0].owner, g_hwndSheet);
-    EXPECT_EQ(theConfig.m_writePending, 1);
+    EXPECT_TRUE(Exchange().Write().made);
 }
 
 TEST_F(ConfigExchange, ReadResponseFillsThePage)
@@ -107,7 +107,7 @@ TEST_F(ConfigExchange, ReadResponseFillsThePage)
     EXPECT_FALSE(page.At(IDC_CFG_S2_ID2_ON).checked);
     EXPECT_EQ(Text(IDC_CFG_DIRECT_BAUD), "600/1200");
     EXPECT_EQ(Text(IDC_CFG_PREAMBLE), "200");
-    EXPECT_EQ(theConfig.m_readPending, 1) << "the flag stays set";
+    EXPECT_TRUE(Exchange().Read().made) << "the request stays made";
     EXPECT_TRUE(TakeWrites().size() == 1u) << "only the request went out";
 }
 
@@ -180,7 +180,7 @@ TEST_F(ConfigExchange, ResponseWindowIncludingTheTickWrap)
 
         // The acknowledgement shares the same window.
         Command(IDC_CFG_WRITE);
-        fake::SetTick(theConfig.m_requestTick + c.delay);
+        fake::SetTick(Exchange().Write().requestTick + c.delay);
         TakeWrites();
         Deliver(Ack(1));
         EXPECT_EQ(Text(IDC_CFG_STATUS), c.accepted ? kCommitted : kUnexpectedAck);
@@ -200,7 +200,7 @@ TEST_F(ConfigExchange, AnswersArrivingWhileTheRequestIsStillGoingOutCount)
         SCOPED_TRACE(c.arrival);
         fake::SetTick(kStartTick);
         Command(IDC_CFG_READ);
-        theConfig.m_sendTick = kStartTick - 300;  // the send took 300 ms
+        Exchange().Of(config::RequestKind::kRead).sendTick = kStartTick - 300;  // the send took 300 ms
         theConfig.OnConfigFrame(ReadResponse(3, 1, 0, kDefaultBytes).data(), 22,
                                 kStartTick + static_cast<uint32_t>(c.arrival));
         EXPECT_EQ(Text(IDC_CFG_STATUS), c.accepted ? "Read complete. (F/W v3.1)" : kUnexpectedRead);
@@ -256,7 +256,9 @@ TEST_F(ConfigExchange, OtherHeadersAreIgnored)
     EXPECT_TRUE(TakeWrites().empty());
 }
 
-TEST_F(ConfigExchange, ReadThenWriteThenLateReadResponse)
+// An answer counts only within its own request's window: a request of the other kind in
+// between opens no window for it.
+TEST_F(ConfigExchange, AnAnswerCountsOnlyInItsOwnRequestsWindow)
 {
     Command(IDC_CFG_READ);
     fake::AdvanceTick(5000);
@@ -265,8 +267,70 @@ TEST_F(ConfigExchange, ReadThenWriteThenLateReadResponse)
     RecordBytes unit = kDefaultBytes;
     unit[5] = 99;
     Deliver(ReadResponse(2, 5, 2, unit));
-    EXPECT_EQ(Text(IDC_CFG_STATUS), "Read complete. (F/W v2.5)");
-    EXPECT_EQ(Record(), unit);
+    EXPECT_EQ(Text(IDC_CFG_STATUS), kUnexpectedRead);
+    EXPECT_EQ(Record(), kDefaultBytes);
+
+    // A write acknowledged 1.5 s late, with a read sent just before: no commit, and the
+    // technician is told.
+    TakeWrites();
+    fake::AdvanceTick(1300);
+    Command(IDC_CFG_READ);
+    fake::AdvanceTick(100);
+    Deliver(Ack(1));
+    EXPECT_EQ(Text(IDC_CFG_STATUS), kUnexpectedAck);
+    EXPECT_EQ(TakeWrites(), std::vector<Wire>{ConfigWire(genisys::kHdrPoll, 1)});
+}
+
+// While the box saying a send failed is up, frames still arrive through its message loop: the
+// window is counted from the send, never left open.
+TEST_F(ConfigExchange, TheWindowIsBoundedWhileAFailedSendIsReported)
+{
+    theLink.Close();
+    int boxes = 0;
+    fake::OnMessage([this, &boxes](const fake::Message &) {
+        fake::AdvanceTick(5000);
+        Deliver(boxes++ == 0 ? Ack(1) : ReadResponse(2, 5, 2, kDefaultBytes));
+    });
+    Command(IDC_CFG_WRITE);
+    EXPECT_EQ(Text(IDC_CFG_STATUS), kUnexpectedAck);
+    Command(IDC_CFG_READ);
+    EXPECT_EQ(Text(IDC_CFG_STATUS), kUnexpectedRead);
+    EXPECT_EQ(fake::TakeMessages().size(), 2u);
+    EXPECT_TRUE(TakeWrites().empty()) << "no commit";
+}
+
+// Only the unit asked answers, and it answers once; two units at one address are told.
+TEST_F(ConfigExchange, ReadResponsesFromTheAddressAsked)
+{
+    const struct {
+        int32_t slaveToConfig;
+        uint8_t first, second;  // the answering units' addresses, in order
+        const char *status;
+        uint8_t slaveIdShown;  // 0: the form unchanged
+    } cases[] = {
+        {1, 4, 4, kUnexpectedRead, 0},
+        {1, 1, 4, kUnexpectedRead, 1},
+        {1, 1, 1, "Two units answered at address 1; the form shows the first.", 1},
+        {256, 4, 0, "Read complete. (F/W v2.5)", 4},  // to address 0: whichever unit replies
+        {256, 4, 7, "Two units answered at address 7; the form shows the first.", 4},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.slaveToConfig << ": " << int(c.first) << ", " << int(c.second));
+        SetRecord(kDefaultBytes);
+        theConfig.RecordToControls(Handle());
+        theLink.m_slaveToConfig = c.slaveToConfig;
+        Command(IDC_CFG_READ);
+        for (uint8_t from : {c.first, c.second}) {
+            if (from == 0)
+                continue;
+            RecordBytes unit = kDefaultBytes;
+            unit[3] = from;
+            Deliver(ReadResponse(2, 5, 0, unit, from));
+        }
+        EXPECT_EQ(Text(IDC_CFG_STATUS), c.status);
+        EXPECT_EQ(Record()[3], c.slaveIdShown ? c.slaveIdShown : 1);
+        EXPECT_EQ(Text(IDC_CFG_SLAVE_ID), std::to_string(c.slaveIdShown ? c.slaveIdShown : 1));
+    }
 }
 
 TEST_F(ConfigExchange, AcknowledgementFromTheAddressedUnitCommitsToTheNewSlaveId)
@@ -283,15 +347,24 @@ TEST_F(ConfigExchange, AcknowledgementFromTheAddressedUnitCommitsToTheNewSlaveId
     EXPECT_TRUE(TakeWrites().empty());
 
     Type(IDC_CFG_SLAVE_ID, "9");  // the page may have changed; the record was sent
+    theLink.m_slaveToConfig = 4;    // and so may the address: the write went to 3
+    Deliver(Ack(4));
+    EXPECT_EQ(Text(IDC_CFG_STATUS), "Sending write command.");
+    EXPECT_TRUE(TakeWrites().empty());
+    // A read in between fills the form with another unit's record; the commit still goes
+    // to the slave ID that was written.
+    Command(IDC_CFG_READ);
+    RecordBytes other = kDefaultBytes;
+    other[3] = 4;
+    Deliver(ReadResponse(2, 5, 0, other, 4));
+    TakeWrites();
     fake::AdvanceTick(500);
     Deliver(Ack(3));
     EXPECT_EQ(Text(IDC_CFG_STATUS), kCommitted);
-    Deliver(Ack(3));  // two in one window: two commits
+    Deliver(Ack(3));  // two units acknowledged one write: one commit
+    EXPECT_EQ(Text(IDC_CFG_STATUS), "Two units acknowledged at address 3; one commit was sent.");
     writes = TakeWrites();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0], ConfigWire(genisys::kHdrCommit, 7));
-    EXPECT_EQ(writes[1], ConfigWire(genisys::kHdrCommit, 7));
-    EXPECT_EQ(theConfig.m_writePending, 1);
+    EXPECT_EQ(writes, std::vector<Wire>{ConfigWire(genisys::kHdrCommit, 7)});
 }
 
 TEST_F(ConfigExchange, AcknowledgementMatchesTheLowByteOfSlaveToConfig)
