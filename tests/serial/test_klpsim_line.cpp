@@ -267,6 +267,50 @@ TEST_F(KlpsimLine, UnitsAtOneAddressAnswerOneWholeFrameAfterTheOther)
         EXPECT_EQ(line.find("CRC failed"), std::string::npos) << line;
 }
 
+TEST_F(KlpsimLine, EachUnitMisbehavesAsItsOwnOptionsSay)
+{
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        std::vector<uint8_t> answering;  // in the order they answer reads to 3 and 4 sent together
+        bool garbled;                    // the unit at 3 answers with a bad CRC
+    };
+    const Case cases[] = {
+        {"silent 3", {"--unit", "3", "--silent", "--unit", "4"}, {4}, false},
+        {"bad CRC at 3", {"--unit", "3", "--bad-crc", "--unit", "4"}, {4}, true},
+        {"3 late", {"--unit", "3", "--delay", "400", "--unit", "4"}, {4, 3}, false},
+        {"silent 1, before any --unit", {"--silent", "--unit", "3", "--unit", "4"}, {3, 4}, false},
+    };
+    for (const Case &c : cases) {
+        SimProcess line;
+        ASSERT_TRUE(line.Start(c.args));
+        ASSERT_EQ(link.Open(line.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(link.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
+        ASSERT_EQ(link.SendFrame(0xFB, 4, nullptr, 0, kConfig), 1);
+        std::vector<uint8_t> answered;
+        for (const Bytes &frame : WaitConfigFrames(c.answering.size(), 3000))
+            answered.push_back(frame.size() == 22 ? frame[1] : 0);
+        EXPECT_EQ(answered, c.answering) << c.what;
+        EXPECT_TRUE(WaitConfigFrames(1, 300).empty()) << c.what;
+        link.Close();
+        EXPECT_EQ(WaitLine("CRC failed: F2 03", 0), c.garbled) << c.what;
+        std::lock_guard<std::mutex> lock(events.mutex);
+        events.lines.clear();
+    }
+}
+
+TEST_F(KlpsimLine, AnUnaskedAcknowledgementFollowsTheFirstFrameOnce)
+{
+    StartAndOpen({"--unit", "3", "--unasked-ack", "300"});
+    EXPECT_TRUE(WaitConfigFrame(400).empty()) << "the clock starts at the first frame";
+    const auto sent = Clock::now();
+    ASSERT_EQ(link.SendFrame(0xFB, 9, nullptr, 0, kConfig), 1);  // for nobody here
+    const Bytes ack = WaitConfigFrame(3000);
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(300));
+    EXPECT_EQ(ack, (Bytes{0xFA, 3, 0x0D, 0xAE, 0xF6}));
+    EXPECT_TRUE(WaitConfigFrame(500).empty()) << "once";
+}
+
 TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)
 {
     ASSERT_TRUE(sim.Start({"--vanish-after", "300"}));

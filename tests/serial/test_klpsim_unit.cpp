@@ -243,6 +243,53 @@ TEST(KlpsimUnit, MisbehavesOnRequest)
     }
 }
 
+TEST(KlpsimUnit, MisbehavesOverTimeOnRequest)
+{
+    const Bytes read = klpsim::Encode(0xFB, 3, {}, kConfig);
+    const Bytes commit = klpsim::Encode(0xFE, 3, {}, kConfig);
+    const Bytes readOther = klpsim::Encode(0xFB, 9, {}, kConfig);
+    const Bytes ack = Hex("FA 03 0D AE F6");
+    struct Step {
+        uint32_t at;
+        Bytes request;  // none: only the time passes
+        bool answered;  // the request
+        bool unasked;   // the unasked acknowledgement goes out at this step
+    };
+    struct Case {
+        const char *what;
+        void (*misbehave)(klpsim::Faults *);
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"well-behaved: back after the reset", [](klpsim::Faults *) {},
+         {{0, read, true, false}, {10, commit, false, false}, {200, read, true, false}}},
+        {"silent after the commit: answers before, never after the reset",
+         [](klpsim::Faults *f) { f->silentAfterCommit = true; },
+         {{0, read, true, false}, {10, commit, false, false}, {200, read, false, false},
+          {5000, read, false, false}}},
+        {"unasked ack: the first frame, to anyone, starts the clock; once",
+         [](klpsim::Faults *f) { f->unaskedAckMs = 300; },
+         {{0, {}, false, false}, {1000, {}, false, false}, {1000, readOther, false, false},
+          {1299, {}, false, false}, {1300, {}, false, true}, {1300, {}, false, false},
+          {1400, read, true, false}, {9000, {}, false, false}}},
+        {"unasked ack also when silent", [](klpsim::Faults *f) { f->unaskedAckMs = 0; f->silent = true; },
+         {{50, read, false, true}, {60, {}, false, false}}},
+    };
+    for (const Case &c : cases) {
+        KelproUnit unit(3, kDefaultAt3);
+        unit.resetMs = 100;
+        c.misbehave(&unit.faults);
+        for (const Step &s : c.steps) {
+            if (!s.request.empty()) {
+                EXPECT_EQ(unit.Answer(One(s.request), s.at).empty(), !s.answered) << c.what << " at " << s.at;
+            }
+            uint32_t due = 0;
+            EXPECT_EQ(unit.UnaskedAckDue(&due) && due <= s.at, s.unasked) << c.what << " at " << s.at;
+            EXPECT_EQ(unit.UnaskedAck(s.at), s.unasked ? ack : Bytes()) << c.what << " at " << s.at;
+        }
+    }
+}
+
 TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
 {
     const Bytes read = klpsim::Encode(0xFB, 1, {}, kConfig);  // FB 01 8D F0 0F F6
@@ -277,7 +324,8 @@ TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
                           "--unit", "3", "--firmware", "1.8", "--mode", "3",
                           "--record-hex", "0102030405060708090A0B0C0D0E",
                           "--unit", "9", "--delay", "300", "--bad-crc", "--reset-ms", "0",
-                          "--ack-from", "12", "--long-response", "--capture", "/tmp/cap", "--traffic", "60"};
+                          "--ack-from", "12", "--long-response", "--capture", "/tmp/cap", "--traffic", "60",
+                          "--silent-after-commit", "--unasked-ack", "250"};
     klpsim::Options o;
     std::string error;
     ASSERT_TRUE(klpsim::ParseOptions(sizeof argv / sizeof *argv, argv, &o, &error)) << error;
@@ -299,11 +347,20 @@ TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
     EXPECT_EQ(o.units[2].record.genisysSlaveId, 9) << "a unit's own record names its address";
     EXPECT_EQ(o.units[2].firmwareMajor, 2) << "the default firmware";
     EXPECT_EQ(o.units[2].resetMs, 0u);
-    EXPECT_EQ(o.answerDelayMs, 300u);
-    EXPECT_TRUE(o.faults.badCrc);
-    EXPECT_FALSE(o.faults.silent);
-    EXPECT_EQ(o.faults.ackAddress, 12);
-    EXPECT_EQ(o.faults.responseExtraBytes, 1);
+    // Misbehaviours too belong to the latest --unit alone.
+    const klpsim::Faults &f = o.units[2].faults;
+    EXPECT_EQ(f.delayMs, 300u);
+    EXPECT_TRUE(f.badCrc);
+    EXPECT_FALSE(f.silent);
+    EXPECT_EQ(f.ackAddress, 12);
+    EXPECT_EQ(f.responseExtraBytes, 1);
+    EXPECT_TRUE(f.silentAfterCommit);
+    EXPECT_EQ(f.unaskedAckMs, 250);
+    for (const klpsim::UnitOptions &healthy : {o.units[0], o.units[1]}) {
+        const klpsim::Faults &h = healthy.faults;
+        EXPECT_TRUE(!h.badCrc && !h.silentAfterCommit && h.delayMs == 0 && h.responseExtraBytes == 0 &&
+                    h.ackAddress == -1 && h.unaskedAckMs == -1) << "unit at " << int(healthy.address);
+    }
     EXPECT_EQ(o.captureFile, "/tmp/cap");
 }
 
@@ -330,6 +387,8 @@ TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
         {{"--ack-from", "256"}, "--ack-from"},
         {{"--short-response", "--long-response"}, "--long-response"},
         {{"--delay"}, "--delay"},
+        {{"--unasked-ack", "-1"}, "--unasked-ack"},
+        {{"--unasked-ack", "3600001"}, "--unasked-ack"},
         {{"--nonsense", "1"}, "--nonsense"},
     };
     for (const Case &c : bad) {

@@ -42,7 +42,9 @@ private:
     int MsUntil(uint32_t at, uint32_t now) const;
     void Receive(uint32_t now);
     void Send(const klpsim::Bytes &bytes, const char *what);
+    void Queue(uint32_t dueMs, klpsim::Bytes bytes);
     void SendDue(uint32_t now);
+    int WaitMs(uint32_t now) const;
     void Report(const char *direction, const klpsim::Bytes &bytes, const char *what) const;
 
     const klpsim::Options &m_o;
@@ -75,7 +77,7 @@ bool Simulator::Start()
         unit.mode = u.mode;
         unit.saveFile = u.recordFile;
         unit.resetMs = u.resetMs;
-        unit.faults = m_o.faults;
+        unit.faults = u.faults;
         m_units.push_back(unit);
     }
     if (!m_o.replayFile.empty()) {
@@ -146,9 +148,19 @@ void Simulator::Receive(uint32_t now)
                 unit.lastError.clear();
             }
             if (!answer.empty())
-                m_answers.push_back({now + m_o.answerDelayMs, std::move(answer)});
+                Queue(now + unit.faults.delayMs, std::move(answer));
         }
     }
+}
+
+// Units have delays of their own, so an answer may be due before one queued earlier; answers
+// due at the same time keep the order they were given in.
+void Simulator::Queue(uint32_t dueMs, klpsim::Bytes bytes)
+{
+    auto at = m_answers.end();
+    while (at != m_answers.begin() && static_cast<int32_t>(std::prev(at)->dueMs - dueMs) > 0)
+        --at;
+    m_answers.insert(at, {dueMs, std::move(bytes)});
 }
 
 void Simulator::SendDue(uint32_t now)
@@ -156,6 +168,11 @@ void Simulator::SendDue(uint32_t now)
     while (!m_answers.empty() && Due(m_answers.front().dueMs, now)) {
         Send(m_answers.front().bytes, "answer");
         m_answers.pop_front();
+    }
+    for (klpsim::KelproUnit &unit : m_units) {
+        const klpsim::Bytes ack = unit.UnaskedAck(now);
+        if (!ack.empty())
+            Send(ack, "unasked ack");
     }
     if (m_o.trafficRate > 0 && Due(m_nextTraffic, now)) {
         Send(m_traffic.Next(), "traffic");
@@ -173,6 +190,24 @@ void Simulator::SendDue(uint32_t now)
     }
 }
 
+// How long the line may sleep: until the next thing due to go out, or a while.
+int Simulator::WaitMs(uint32_t now) const
+{
+    int wait = kMaxPollMs;
+    if (!m_answers.empty())
+        wait = std::min(wait, MsUntil(m_answers.front().dueMs, now));
+    if (m_o.trafficRate > 0)
+        wait = std::min(wait, MsUntil(m_nextTraffic, now));
+    if (m_replayAt < m_replay.size())
+        wait = std::min(wait, MsUntil(m_nextReplay, now));
+    uint32_t at = 0;
+    for (const klpsim::KelproUnit &unit : m_units) {
+        if (unit.UnaskedAckDue(&at))
+            wait = std::min(wait, MsUntil(at, now));
+    }
+    return wait;
+}
+
 int Simulator::Run()
 {
     while (!g_stop) {
@@ -184,15 +219,8 @@ int Simulator::Run()
             break;
         }
         SendDue(now);
-        int wait = kMaxPollMs;
-        if (!m_answers.empty())
-            wait = std::min(wait, MsUntil(m_answers.front().dueMs, now));
-        if (m_o.trafficRate > 0)
-            wait = std::min(wait, MsUntil(m_nextTraffic, now));
-        if (m_replayAt < m_replay.size())
-            wait = std::min(wait, MsUntil(m_nextReplay, now));
         pollfd p = {m_pty.masterFd(), POLLIN, 0};
-        if (poll(&p, 1, wait) > 0 && (p.revents & POLLIN))
+        if (poll(&p, 1, WaitMs(now)) > 0 && (p.revents & POLLIN))
             Receive(klpsim::MonotonicMs());
     }
     if (m_capture != nullptr)

@@ -33,7 +33,8 @@ const Heading kHeadings[] = {
     {kLine, "Line:\n"},
     {kUnits, "Units (each --unit starts a unit and the options after it describe that unit; unit\n"
              "options before the first --unit describe a unit at address 1):\n"},
-    {kFaults, "Misbehaviour:\n"},
+    {kFaults, "Misbehaviour (of the latest --unit, as the unit options above; before the first\n"
+              "--unit, of the unit at 1):\n"},
     {kGeneral, ""},
 };
 
@@ -184,6 +185,9 @@ void DeclareLine(CLI::App *app, Options *o)
         "station addresses of that traffic (default 5)");
     Number(app, "--duration", "MS", 0, kMaxRunMs, [o](long long n) { o->durationMs = n; },
            "exit MS milliseconds after start");
+    Number(app, "--vanish-after", "MS", 0, kMaxRunMs, [o](long long n) { o->vanishAfterMs = n; },
+           "close the terminal MS milliseconds after start, as an unplugged\n"
+           "adapter would, and exit");
 }
 
 void DeclareUnits(CLI::App *app, Options *o)
@@ -219,22 +223,29 @@ void DeclareUnits(CLI::App *app, Options *o)
 void DeclareFaults(CLI::App *app, Options *o)
 {
     app->option_defaults()->group(kFaults);
-    Flag(app, "--bad-crc", [o] { o->faults.badCrc = true; }, "answers carry a wrong CRC");
+    Flag(app, "--bad-crc", [o] { CurrentUnit(o).faults.badCrc = true; }, "answers carry a wrong CRC");
     Number(app, "--delay", "MS", 0, kMaxMs,
-           [o](long long n) { o->answerDelayMs = static_cast<uint32_t>(n); },
+           [o](long long n) { CurrentUnit(o).faults.delayMs = static_cast<uint32_t>(n); },
            "answer MS milliseconds after the request");
-    Flag(app, "--silent", [o] { o->faults.silent = true; }, "never answer");
-    CLI::Option *shortResponse = Flag(app, "--short-response", [o] { o->faults.responseExtraBytes = -1; },
+    Flag(app, "--silent", [o] { CurrentUnit(o).faults.silent = true; }, "never answer");
+    Flag(app, "--silent-after-commit", [o] { CurrentUnit(o).faults.silentAfterCommit = true; },
+         "answer until the first commit, then never again (the unit does\n"
+         "not come back from its reset)");
+    CLI::Option *shortResponse = Flag(app, "--short-response",
+        [o] { CurrentUnit(o).faults.responseExtraBytes = -1; },
         "the read response lacks its last record byte: 21 bytes, CRC right");
-    CLI::Option *longResponse = Flag(app, "--long-response", [o] { o->faults.responseExtraBytes = 1; },
+    CLI::Option *longResponse = Flag(app, "--long-response",
+        [o] { CurrentUnit(o).faults.responseExtraBytes = 1; },
         "the read response carries a byte too many: 23 bytes, CRC right");
     shortResponse->excludes(longResponse);
     Number(app, "--ack-from", "ADDR", 0, 255,
-           [o](long long n) { o->faults.ackAddress = static_cast<int>(n); },
+           [o](long long n) { CurrentUnit(o).faults.ackAddress = static_cast<int>(n); },
            "acknowledge writes with address ADDR, 0-255, not the unit's own");
-    Number(app, "--vanish-after", "MS", 0, kMaxRunMs, [o](long long n) { o->vanishAfterMs = n; },
-           "close the terminal MS milliseconds after start, as an unplugged\n"
-           "adapter would, and exit");
+    Number(app, "--unasked-ack", "MS", 0, kMaxMs,
+           [o](long long n) { CurrentUnit(o).faults.unaskedAckMs = n; },
+           "MS milliseconds after the first frame it hears (any header, any\n"
+           "address), put one write acknowledgement on the line unasked, as\n"
+           "another tool's write would leave it; once");
 }
 
 void DeclareGeneral(CLI::App *app, Options *o)

@@ -17,6 +17,7 @@ struct UnitOptions {
     uint8_t firmwareMinor = 5;
     uint8_t mode = 0;
     uint32_t resetMs = 2000;  // how long the unit stays quiet after a commit
+    Faults faults;            // how this unit misbehaves
 };
 
 struct Options {
@@ -27,16 +28,14 @@ struct Options {
     std::string replayFile;              // bytes to put on the line once, at start
     uint32_t replayRate = 0;             // bytes a second for the replay; 0 for all at once
     std::string captureFile;             // every byte received is appended here
-    Faults faults;                       // every unit misbehaves alike
-    uint32_t answerDelayMs = 0;
     int64_t vanishAfterMs = -1;          // close the terminal this long after start
     int64_t durationMs = -1;             // exit this long after start
     bool verbose = false;
     bool help = false;
 };
 
-// Parses argv in order: unit options apply to the latest --unit (or to a unit at address 1
-// before the first). On bad usage returns false with a message in error.
+// Parses argv in order: unit options and misbehaviours apply to the latest --unit (or to a
+// unit at address 1 before the first). On bad usage returns false with a message in error.
 bool ParseOptions(int argc, const char *const *argv, Options *options, std::string *error);
 
 // The --help text, made from the same declarations the parser uses.

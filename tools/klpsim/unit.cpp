@@ -109,7 +109,11 @@ KelproUnit::KelproUnit(uint8_t address, const ConfigRecord &record)
 
 Bytes KelproUnit::Answer(const RxFrame &frame, uint32_t nowMs)
 {
-    if (frame.kind != RxFrame::kConfig || QuietAt(nowMs))
+    if (!m_heard) {
+        m_heard = true;  // whatever the frame: the tool's first request starts the clock
+        m_heardAt = nowMs;
+    }
+    if (frame.kind != RxFrame::kConfig || QuietAt(nowMs) || m_gone)
         return {};
     m_quiet = false;
     const uint8_t header = frame.header();
@@ -133,6 +137,23 @@ Bytes KelproUnit::Answer(const RxFrame &frame, uint32_t nowMs)
         return Ack();
     }
     return {};
+}
+
+bool KelproUnit::UnaskedAckDue(uint32_t *atMs) const
+{
+    if (faults.unaskedAckMs < 0 || !m_heard || m_unaskedSent)
+        return false;
+    *atMs = m_heardAt + static_cast<uint32_t>(faults.unaskedAckMs);
+    return true;
+}
+
+Bytes KelproUnit::UnaskedAck(uint32_t nowMs)
+{
+    uint32_t at = 0;
+    if (!UnaskedAckDue(&at) || static_cast<int32_t>(at - nowMs) > 0)
+        return {};
+    m_unaskedSent = true;
+    return Ack();  // as a write would have left it, with the unit's other faults
 }
 
 // Header 0xF2, the address, firmware major and minor, the mode byte and the 14 record bytes,
@@ -180,6 +201,7 @@ void KelproUnit::Commit(uint32_t nowMs)
         lastError = "cannot save the record to " + saveFile;
     // After the reset the unit answers at the slave ID it now holds.
     m_address = m_record.genisysSlaveId;
+    m_gone = faults.silentAfterCommit;
     m_quiet = resetMs > 0;
     m_quietUntil = nowMs + resetMs;
 }

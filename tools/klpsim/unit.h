@@ -44,12 +44,15 @@ RxFrame Classify(const Bytes &held);
 // Encodes a frame the unit sends; flags as for CGenisysProtocol::SendFrame.
 Bytes Encode(uint8_t header, uint8_t address, const Bytes &data, int flags);
 
-// How the unit misbehaves, on request.
+// How one unit misbehaves, on request.
 struct Faults {
-    bool badCrc = false;         // every answer's CRC is off by one
-    bool silent = false;         // no answer at all
-    int responseExtraBytes = 0;  // read response this many bytes long (or, negative, short)
-    int ackAddress = -1;         // address the write acknowledgement carries; -1: the unit's own
+    bool badCrc = false;            // every answer's CRC is off by one
+    bool silent = false;            // no answer at all
+    bool silentAfterCommit = false; // answers until its first commit, then never again
+    int responseExtraBytes = 0;     // read response this many bytes long (or, negative, short)
+    int ackAddress = -1;            // address the write acknowledgement carries; -1: the unit's own
+    uint32_t delayMs = 0;           // answers go on the line this late (the line's scheduler applies it)
+    int64_t unaskedAckMs = -1;      // one acknowledgement, unasked, this long after the first frame heard
 };
 
 // One emulated unit at a Genisys address.
@@ -63,6 +66,13 @@ public:
     // its record holds makes it save (when a save file is set) and go quiet until the reset
     // is over.
     Bytes Answer(const RxFrame &frame, uint32_t nowMs);
+
+    // The unasked acknowledgement (faults.unaskedAckMs) once it is due, a single time; empty
+    // before that, after it, and without the fault.
+    Bytes UnaskedAck(uint32_t nowMs);
+    // When that acknowledgement is due; false while the first frame is still to come, or
+    // once it went out.
+    bool UnaskedAckDue(uint32_t *atMs) const;
 
     uint8_t address() const { return m_address; }
     const ConfigRecord &record() const { return m_record; }
@@ -88,6 +98,10 @@ private:
     bool m_quiet = false;
     uint32_t m_quietUntil = 0;
     int m_commits = 0;
+    bool m_gone = false;        // committed with silentAfterCommit: never back
+    bool m_heard = false;       // a frame has arrived; m_heardAt is when the first did
+    uint32_t m_heardAt = 0;
+    bool m_unaskedSent = false;
 };
 
 // Reads a 14-byte record file; false (and record untouched) unless it is exactly 14 bytes,
