@@ -147,6 +147,14 @@ void SetFieldValue(const Field &f, ConfigRecord &r, unsigned value)
     b = static_cast<uint8_t>((b & ~f.mask) | ((value << Shift(f.mask)) & f.mask));
 }
 
+ConfigRecord PageBits(const ConfigRecord &r)
+{
+    ConfigRecord out = {};
+    for (const Field &f : kFields)
+        out.bytes()[f.byte] |= static_cast<uint8_t>(r.bytes()[f.byte] & f.mask);
+    return out;
+}
+
 bool InStoredRange(const Field &f, unsigned long value)
 {
     return value >= f.low && value <= f.high;

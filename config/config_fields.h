@@ -89,6 +89,10 @@ unsigned long TypedToValue(const Field &f, unsigned long typed);
 int ItemIndex(const Field &f, unsigned value);
 unsigned ItemValue(const Field &f, int index);
 
+// The record as the page would write it for the same fields: every field's bits as they are,
+// the bits no field holds (byte 1's upper bits, where a unit reports its DIP switches) 0.
+ConfigRecord PageBits(const ConfigRecord &r);
+
 // Check boxes.
 bool IsTicked(const Field &f, unsigned value);
 unsigned TickedValue(const Field &f, bool ticked);

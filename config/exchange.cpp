@@ -52,12 +52,17 @@ Verdict JudgeAnswer(Request &r, uint8_t address, uint32_t arrivalTick)
     return ++r.answers == 1 ? Verdict::kAnswer : Verdict::kRepeat;
 }
 
+int SendReadRequest(CGenisysProtocol &link, Request &r, uint8_t address)
+{
+    Begin(r, address);
+    const int sent = link.SendFrame(genisys::kHdrPoll, address, nullptr, 0, kConfigSend);
+    r.requestTick = sys::TickCount();
+    return sent;
+}
+
 int Exchange::SendRead(CGenisysProtocol &link, uint8_t address)
 {
-    Begin(m_read, address);
-    const int sent = link.SendFrame(genisys::kHdrPoll, address, nullptr, 0, kConfigSend);
-    m_read.requestTick = sys::TickCount();
-    return sent;
+    return SendReadRequest(link, m_read, address);
 }
 
 int Exchange::SendWrite(CGenisysProtocol &link, uint8_t address, const ConfigRecord &record)

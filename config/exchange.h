@@ -50,6 +50,10 @@ struct Judgement {
 enum class Timing : uint8_t { kBefore, kInside, kAfter };
 Timing TimingOf(const Request &r, uint32_t arrivalTick);
 
+// Sends a read request to the address (flags 3: marker CRC, logged) and opens r's window; the
+// result is SendFrame's. Also for klp's scan, which keeps a request per address.
+int SendReadRequest(CGenisysProtocol &link, Request &r, uint8_t address);
+
 // Judges an answer of the request's kind from `address` against it; an answer taken
 // (kAnswer, kRepeat) is counted.
 Verdict JudgeAnswer(Request &r, uint8_t address, uint32_t arrivalTick);

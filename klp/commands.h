@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "klp/exchange.h"
+#include "klp/unit_link.h"
 
 namespace klp {
 
@@ -29,6 +29,8 @@ struct ScanOptions {
     PortOptions port;
     int from = 1, to = 255;
     int waitMs = 300;
+    int retries = 0;     // sequential: asks a silent address this many times more
+    bool burst = false;  // every request back to back, then the answers
     bool json = false;
 };
 int RunScan(const ScanOptions &o);
@@ -38,6 +40,7 @@ struct ReadOptions {
     int slave = 1;
     int waitMs = 1000;
     std::string output;  // save the record here as a .klp file
+    bool first = false;  // two units answered: take the first answer all the same
     bool json = false;
 };
 int RunRead(const ReadOptions &o);
@@ -49,6 +52,7 @@ struct WriteOptions {
     int waitMs = 1000;
     int resetMs = 3000;  // how long the unit takes to save and reset before it answers again
     bool verify = true;
+    bool force = false;  // write a record the page would never produce, or onto a taken address
     bool json = false;
 };
 int RunWrite(const WriteOptions &o);

@@ -28,8 +28,11 @@ const char kExitCodes[] =
     "  2  bad usage: unknown command or option, a field or value the page would not take\n"
     "  3  port trouble: missing, busy, refused its settings, or stopped responding\n"
     "  4  file trouble: cannot be read, wrong size, cannot be written\n"
-    "  5  no answer from the unit, or a late, short, long or garbled one\n"
-    "  6  write: the record read back differs from the one written\n";
+    "  5  no answer from the unit, or a late, short, long or garbled one; write: nothing was\n"
+    "     committed\n"
+    "  6  write: the commit went out, but the record read back differs or did not come\n"
+    "  7  two units answered at one address, or the address a write moves to is taken\n"
+    "130  interrupted (Ctrl-C); write says whether the commit went out\n";
 
 const char kPortHelp[] = "serial port: /dev/ttyUSB0 on Linux, COM3 on Windows";
 const char kBaudHelp[] = "baud rate of the Genisys line: 1200, 2400, 4800, 9600 or 19200";
@@ -132,8 +135,11 @@ Command SetUpScan(CLI::App &app, ScanOptions &o)
         app.add_subcommand("scan", "find the units on the line, with firmware and DIP switches");
     cmd->footer(
         "Sends a configuration read request to each address in turn and lists the units that\n"
-        "answer: address, firmware, slave ID, mode byte and DIP switches. A unit that answers\n"
-        "after --wait is listed as late; an answer with a bad CRC or the wrong length as garbled.\n"
+        "answer: address, firmware, slave ID, mode byte and DIP switches. Each address is heard\n"
+        "for the whole of --wait, so that two units set to one address are both listed (exit 7).\n"
+        "A unit that answers after --wait is listed as late; an answer with a bad CRC or the\n"
+        "wrong length as garbled. --burst sends every request back to back, as the Comms page's\n"
+        "\"Find Slaves\" does, and lists the answers heard until --wait after the last one.\n"
         "Scanning sends on the line: do it when a short pause of the traffic is acceptable.\n\n"
         "Example:\n"
         "  klp scan --port /dev/ttyUSB0 --from 1 --to 20\n");
@@ -146,8 +152,13 @@ Command SetUpScan(CLI::App &app, ScanOptions &o)
         ->check(CLI::Range(1, 255))
         ->capture_default_str()
         ->type_name("ADDR");
-    AddWait(cmd, o.waitMs, "how long to wait for each address to answer");
-    AddJson(cmd, o.json, "one JSON object per unit");
+    AddWait(cmd, o.waitMs, "how long to wait for each address to answer (--burst: after the last)");
+    cmd->add_option("--retries", o.retries, "ask a silent address this many times more (noisy lines)")
+        ->check(CLI::Range(0, 9))
+        ->capture_default_str()
+        ->type_name("N");
+    cmd->add_flag("--burst", o.burst, "send every request back to back, then collect the answers");
+    AddJson(cmd, o.json, "one JSON object per address that answered");
     AddVerbose(cmd, o.port);
     return {cmd, [&o] { return RunScan(o); }};
 }
@@ -158,7 +169,8 @@ Command SetUpRead(CLI::App &app, ReadOptions &o)
         app.add_subcommand("read", "read one unit's configuration; -o saves it as a .klp file");
     cmd->footer(
         "Shows the unit's firmware, its DIP switch text and every field as the Kelpro Config page\n"
-        "shows it, with the field names that 'klp set' takes.\n\n"
+        "shows it, with the field names that 'klp set' takes. The address is heard for the whole\n"
+        "of --wait: when two units answer, nothing is shown or saved (exit 7) unless --first.\n\n"
         "Example:\n"
         "  klp read --port /dev/ttyUSB0 --slave 1 -o unit1-before.klp\n");
     AddPort(cmd, o.port);
@@ -167,6 +179,7 @@ Command SetUpRead(CLI::App &app, ReadOptions &o)
     cmd->add_option("-o,--output", o.output,
                     "save the record to FILE (14 bytes, as the program's Save does)")
         ->type_name("FILE");
+    cmd->add_flag("--first", o.first, "when two units answer, take the first answer all the same");
     AddJson(cmd, o.json, "the unit and its record as one JSON object");
     AddVerbose(cmd, o.port);
     return {cmd, [&o] { return RunRead(o); }};
@@ -179,7 +192,12 @@ Command SetUpWrite(CLI::App &app, WriteOptions &o)
     cmd->footer(
         "Sends the record to the unit at --slave and waits for its acknowledgement; without one\n"
         "nothing is committed. Then tells the unit to save and reset (at the slave ID the file\n"
-        "holds), waits --reset-ms, reads the record back there and compares it field by field.\n\n"
+        "holds), waits --reset-ms, reads the record back there and compares it field by field.\n"
+        "A record the page would never write (slave ID 0, a rate not in the page's list, any\n"
+        "field out of the page's range) is refused before anything is sent; bits no field uses\n"
+        "go out as 0, as the page writes them. When the slave ID differs from --slave, the new\n"
+        "address is asked first and a unit answering there stops the write. --force writes the\n"
+        "file as it is and moves the unit all the same, and says so.\n\n"
         "Example:\n"
         "  klp write --port /dev/ttyUSB0 --slave 1 unit1-new.klp\n");
     AddPort(cmd, o.port);
@@ -193,6 +211,8 @@ Command SetUpWrite(CLI::App &app, WriteOptions &o)
         ->type_name("MS");
     cmd->add_flag(
         "--no-verify", [&o](int64_t) { o.verify = false; }, "do not read the record back");
+    cmd->add_flag("--force", o.force,
+                  "write a record the page would never write, or onto a taken address");
     AddJson(cmd, o.json, "the outcome as one JSON object");
     AddVerbose(cmd, o.port);
     return {cmd, [&o] { return RunWrite(o); }};

@@ -13,7 +13,9 @@ enum ExitCode : int {
     kExitPort = 3,      // the port is missing, busy, refused its settings or stopped answering
     kExitFile = 4,      // a file cannot be read, has the wrong size, or cannot be written
     kExitNoAnswer = 5,  // the unit did not answer, or answered late, short, long or garbled
-    kExitMismatch = 6,  // write: the unit's record read back differs from the one written
+    kExitMismatch = 6,  // write: the commit went out, but the read-back differs or did not come
+    kExitConflict = 7,  // two units answered at one address, or a write's new address is taken
+    kExitInterrupted = 130,  // Ctrl-C, as shells report a process ended by SIGINT
 };
 
 // Prints "klp: " and the message on standard error and returns code.

@@ -1,69 +1,213 @@
 // `klp read` and `klp write`: one unit's configuration read, or written, acknowledged,
-// committed and read back at its (possibly new) slave ID and compared field by field.
+// committed and read back at its (possibly new) slave ID and compared field by field. A write
+// never leaves a unit where the tool cannot reach it: a record the page would never produce
+// and a move onto a taken address are refused before anything is sent.
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "klp/commands.h"
 #include "klp/output.h"
 #include "klp/record_text.h"
+#include "klp/signals.h"
 
 namespace klp {
 
 namespace {
 
-using Outcome = UnitLink::Outcome;
+using Until = UnitLink::Until;
 
 constexpr int kReadBackTries = 3;  // a unit that takes a little longer to reset still gets found
 
-// Why an exchange did not give what was asked, as one sentence and its exit code: "address 1
-// on COM3 did not <action> within 1000 ms", what was heard instead, and what it means (`after`).
-int AnswerFailure(const UnitLink::Answer &a, const char *action, int address,
-                  const std::string &port, int waitMs, const char *after)
+// Why an exchange did not give what was asked, as one sentence: "address 1 on COM3 did not
+// <action> within 1000 ms", what was heard instead, and what it means (`after`).
+std::string AnswerFailure(const UnitLink::Answers &a, const char *action, int address,
+                          const std::string &port, const std::string &within, const char *after)
 {
-    if (a.outcome == Outcome::kPortFailed)
-        return Fail(kExitPort, "%s%s", a.problem.c_str(), after);
-    const std::string heard =
-        a.outcome == Outcome::kGarbled ? ": heard " + a.problem + " instead" : "";
-    return Fail(kExitNoAnswer, "address %d on %s did not %s within %d ms%s%s", address,
-                port.c_str(), action, waitMs, heard.c_str(), after);
+    if (a.interrupted)
+        return std::string("interrupted") + after;
+    if (!a.portFailure.empty())
+        return a.portFailure + after;
+    const std::string heard = a.garbled.empty() ? "" : ": heard " + a.garbled + " instead";
+    return "address " + std::to_string(address) + " on " + port + " did not " + action + " " +
+           within + heard + after;
 }
 
-// Fields the page would store otherwise are written as they are (a backup is restored
-// exactly); the technician is told.
-void NoteOutOfRange(const ConfigRecord &r, const std::string &file)
+std::string Within(int waitMs) { return "within " + std::to_string(waitMs) + " ms"; }
+
+int CodeOf(const UnitLink::Answers &a, ExitCode otherwise)
 {
+    if (a.interrupted)
+        return kExitInterrupted;
+    return a.portFailure.empty() ? otherwise : kExitPort;
+}
+
+// Fields the page would never store, each with its value and the page's range.
+std::vector<std::string> OutsideThePage(const ConfigRecord &r)
+{
+    std::vector<std::string> out;
     for (const config::Field &f : config::kFields)
         if (!InPageRange(f, r))
-            Note("%s: %s is %s, outside the page's %s; it is written as it is.", file.c_str(),
-                 f.name, ValueText(f, r).c_str(), RangeText(f).c_str());
+            out.push_back(std::string(f.name) + " is " + ValueText(f, r) + " (byte " +
+                          std::to_string(f.byte) + " = " + std::to_string(r.bytes()[f.byte]) +
+                          "), outside the page's " + RangeText(f));
+    return out;
 }
 
-UnitLink::Answer ReadBack(UnitLink &link, uint8_t slaveId, const WriteOptions &o)
+// The record as it goes out: what the page would send for the same fields, unless --force
+// sends the file as it is. Refuses (kExitUsage) a record the page would never produce.
+int RecordToSend(const WriteOptions &o, const ConfigRecord &file, ConfigRecord *out)
 {
-    UnitLink::Answer a;
-    for (int i = 0; i < kReadBackTries && a.outcome == Outcome::kSilent; ++i)
-        a = link.Read(slaveId, UnitLink::Ms(o.waitMs));
-    return a;
+    const std::vector<std::string> outside = OutsideThePage(file);
+    for (const std::string &why : outside)
+        Note("%s: %s%s", o.file.c_str(), why.c_str(),
+             o.force ? "; written as it is (--force)." : ".");
+    if (!outside.empty() && !o.force)
+        return Fail(kExitUsage,
+                    "%s holds a record the page would never write, which could put the unit out "
+                    "of reach; nothing was sent (--force writes it as it is).",
+                    o.file.c_str());
+    *out = o.force ? file : config::PageBits(file);
+    for (size_t i = 0; i < ConfigRecord::kSize; ++i)
+        if (out->bytes()[i] != file.bytes()[i])
+            Note("%s: byte %u holds bits no field uses (0x%02X); they are written as 0, as the "
+                 "page writes them.", o.file.c_str(), static_cast<unsigned>(i),
+                 UnusedBits(i, file));
+    return kExitOk;
+}
+
+// The outcome of a write, said once to people (standard error) and once to scripts (one
+// JSON object), from the moment the port is open.
+class WriteReport {
+public:
+    WriteReport(const WriteOptions &o, uint8_t slaveId)
+        : m_o(o),
+          m_json({{"port", o.port.port},
+                  {"address", o.slave},
+                  {"slave_id", slaveId},
+                  {"acknowledged", false},
+                  {"committed", false},
+                  {"verified", nullptr},
+                  {"error", nullptr}})
+    {
+    }
+
+    void Acknowledged() { m_json["acknowledged"] = true; }
+    void Committed() { m_json["committed"] = true; }
+    nlohmann::ordered_json &Json() { return m_json; }
+
+    int Done(int code, const std::string &error = "")
+    {
+        if (!error.empty()) {
+            m_json["error"] = error;
+            Fail(static_cast<ExitCode>(code), "%s", error.c_str());
+        }
+        if (m_o.json)
+            PrintJson(m_json);
+        std::fflush(stdout);
+        return code;
+    }
+
+private:
+    const WriteOptions &m_o;
+    nlohmann::ordered_json m_json;
+};
+
+// Before a move: any unit already at the new address would share it with the one moved.
+int CheckNewAddress(UnitLink &link, const WriteOptions &o, uint8_t slaveId, WriteReport &report)
+{
+    const UnitLink::Answers a = link.Read(slaveId, UnitLink::Ms(o.waitMs));
+    if (a.Failed())
+        return report.Done(CodeOf(a, kExitPort),
+                           (a.interrupted ? "interrupted while checking the new address"
+                                          : a.portFailure) + "; nothing was written.");
+    if (a.responses.empty() && a.garbled.empty())
+        return kExitOk;
+    const std::string taken =
+        a.responses.empty()
+            ? "address " + std::to_string(slaveId) + " answered with " + a.garbled +
+                  ": it may be taken"
+            : "address " + std::to_string(slaveId) + " is taken by a unit with firmware v" +
+                  FirmwareText(a.responses.front());
+    if (o.force) {
+        Note("%s; the unit is moved there all the same (--force).", taken.c_str());
+        return kExitOk;
+    }
+    return report.Done(kExitConflict, taken + "; nothing was written (--force moves it all the same).");
+}
+
+int ReadBack(UnitLink &link, const WriteOptions &o, const ConfigRecord &sent, WriteReport &report)
+{
+    const uint8_t slaveId = sent.genisysSlaveId;
+    const char kNotChecked[] = "; the record was committed but could not be checked.";
+    UnitLink::Answers back;
+    int tries = 0;
+    while (tries < kReadBackTries && back.responses.empty() && back.garbled.empty() &&
+           !back.Failed()) {
+        back = link.Read(slaveId, UnitLink::Ms(o.waitMs));
+        ++tries;
+    }
+    if (back.Failed())
+        return report.Done(back.interrupted ? kExitInterrupted : kExitMismatch,
+                           AnswerFailure(back, "", slaveId, o.port.port, "", kNotChecked));
+    if (back.responses.empty()) {
+        const std::string within = tries == 1 ? Within(o.waitMs)
+                                              : "in " + std::to_string(tries) + " tries of " +
+                                                    std::to_string(o.waitMs) + " ms";
+        return report.Done(kExitMismatch,
+                           AnswerFailure(back, "answer the read request after the reset", slaveId,
+                                         o.port.port, within, kNotChecked));
+    }
+    if (back.responses.size() > 1)
+        return report.Done(kExitConflict, "address " + std::to_string(slaveId) + " answered " +
+                                              TimesText(back.responses.size()) +
+                                              " after the commit: " + AnswersText(back.responses) +
+                                              "; two units now share it.");
+    // Bits no field holds are where a unit reports its DIP switches: only fields are compared.
+    const std::vector<Difference> differences =
+        Differences(config::PageBits(sent), config::PageBits(back.responses.front().record));
+    report.Json()["verified"] = differences.empty();
+    report.Json()["differences"] = DifferencesJson(differences, "written", "read_back");
+    if (!o.json && differences.empty())
+        std::printf("Read back at address %d: the unit holds the record written.\n", slaveId);
+    else if (!o.json)
+        PrintDifferences(differences, "Written", "Read back");
+    if (differences.empty())
+        return report.Done(kExitOk);
+    return report.Done(kExitMismatch, "the unit at address " + std::to_string(slaveId) +
+                                          " holds a different record from " + o.file + " (" +
+                                          std::to_string(differences.size()) +
+                                          (differences.size() == 1 ? " difference)." : " differences)."));
 }
 
 }  // namespace
 
 int RunRead(const ReadOptions &o)
 {
+    CatchInterrupts();  // before the port's reader thread starts, which inherits it
     UnitLink link(o.port);
     if (const int code = link.Open())
         return code;
-    const UnitLink::Answer a = link.Read(static_cast<uint8_t>(o.slave), UnitLink::Ms(o.waitMs));
-    if (a.outcome != Outcome::kAnswered)
-        return AnswerFailure(a, "answer the read request", o.slave, o.port.port, o.waitMs, ".");
-    const config::ReadResponse &r = a.response;
+    const UnitLink::Answers a = link.Read(static_cast<uint8_t>(o.slave), UnitLink::Ms(o.waitMs));
+    if (a.Failed() || a.responses.empty())
+        return Fail(static_cast<ExitCode>(CodeOf(a, kExitNoAnswer)), "%s",
+                    AnswerFailure(a, "answer the read request", o.slave, o.port.port,
+                                  Within(o.waitMs), ".").c_str());
+    const config::ReadResponse &r = a.responses.front();
+    const bool twice = a.responses.size() > 1;
+    if (twice && !o.first)
+        return Fail(kExitConflict, "address %d answered %s: %s; nothing was saved (--first takes "
+                    "the first answer).", o.slave, TimesText(a.responses.size()).c_str(),
+                    AnswersText(a.responses).c_str());
+    if (twice)
+        Note("address %d answered %s: %s; the first answer is taken (--first).", o.slave,
+             TimesText(a.responses.size()).c_str(), AnswersText(a.responses).c_str());
     if (o.json) {
         PrintJson({{"port", o.port.port},
                    {"address", o.slave},
+                   {"answers", a.responses.size()},
                    {"firmware", FirmwareText(r)},
                    {"mode", r.mode},
                    {"dip_switch", DipSwitchText(r)},
@@ -79,60 +223,49 @@ int RunRead(const ReadOptions &o)
 
 int RunWrite(const WriteOptions &o)
 {
-    ConfigRecord record;
-    if (const int code = LoadRecordFile(o.file, &record))
+    ConfigRecord file, record;
+    if (const int code = LoadRecordFile(o.file, &file))
         return code;
-    NoteOutOfRange(record, o.file);
+    if (const int code = RecordToSend(o, file, &record))
+        return code;
+    CatchInterrupts();  // before the port's reader thread starts, which inherits it
     UnitLink link(o.port);
     if (const int code = link.Open())
         return code;
     const uint8_t address = static_cast<uint8_t>(o.slave);
-    const UnitLink::Answer ack = link.Write(address, record, UnitLink::Ms(o.waitMs));
-    if (ack.outcome != Outcome::kAnswered)
-        return AnswerFailure(ack, "acknowledge the record", o.slave, o.port.port, o.waitMs,
-                             "; nothing was committed.");
-    // The commit goes to the slave ID just written, which differs when the write changed it.
+    // The commit goes to the slave ID just written, which differs when the write moves the unit.
     const uint8_t slaveId = record.genisysSlaveId;
-    if (!link.Commit(slaveId))
-        return Fail(kExitPort,
-                    "the unit acknowledged the record, but the commit could not be sent on %s; "
-                    "the unit has not saved it.",
-                    o.port.port.c_str());
+    WriteReport report(o, slaveId);
+    if (slaveId != address)
+        if (const int code = CheckNewAddress(link, o, slaveId, report))
+            return code;
+
+    const UnitLink::Answers ack = link.Write(address, record, UnitLink::Ms(o.waitMs));
+    if (ack.Failed() || ack.acks == 0)
+        return report.Done(CodeOf(ack, kExitNoAnswer),
+                           AnswerFailure(ack, "acknowledge the record", o.slave, o.port.port,
+                                         Within(o.waitMs), "; nothing was committed."));
+    report.Acknowledged();
+    if (ack.acks > 1)
+        return report.Done(kExitConflict, "address " + std::to_string(o.slave) + " acknowledged " +
+                                              TimesText(ack.acks) +
+                                              ": two units share it; nothing was committed.");
+    if (!link.Commit())
+        return report.Done(kExitPort, "the unit acknowledged the record, but the commit could not "
+                                      "be sent on " + o.port.port + "; the unit has not saved it.");
+    report.Committed();
     if (!o.json)
         std::printf("Address %d acknowledged the record; committed at slave ID %d.\n", o.slave,
                     slaveId);
-    nlohmann::ordered_json result = {{"port", o.port.port},
-                                     {"address", o.slave},
-                                     {"slave_id", slaveId},
-                                     {"committed", true},
-                                     {"verified", nullptr}};
-    if (!o.verify) {
-        if (o.json)
-            PrintJson(result);
-        return kExitOk;
-    }
     std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::milliseconds(o.resetMs));  // the unit saves and resets
-    const UnitLink::Answer back = ReadBack(link, slaveId, o);
-    if (back.outcome != Outcome::kAnswered)
-        return AnswerFailure(back, "answer the read request after the reset", slaveId, o.port.port,
-                             o.waitMs, "; the record was committed but could not be checked.");
-    const std::vector<Difference> differences = Differences(record, back.response.record);
-    if (o.json) {
-        result["verified"] = differences.empty();
-        result["differences"] = DifferencesJson(differences, "written", "read_back");
-        PrintJson(result);
-    } else if (differences.empty()) {
-        std::printf("Read back at address %d: the unit holds the record written.\n", slaveId);
-    } else {
-        PrintDifferences(differences, "Written", "Read back");
-    }
-    if (!differences.empty())
-        return Fail(kExitMismatch,
-                    "the unit at address %d holds a different record from %s (%u %s).", slaveId,
-                    o.file.c_str(), static_cast<unsigned>(differences.size()),
-                    differences.size() == 1 ? "difference" : "differences");
-    return kExitOk;
+    if (!o.verify)
+        return report.Done(kExitOk);
+    // The unit saves and resets meanwhile; Ctrl-C ends the wait.
+    if (ProcessStop().WaitFor(std::chrono::milliseconds(o.resetMs)) == StopReason::kInterrupted)
+        return report.Done(kExitInterrupted,
+                           "interrupted after the commit went out; the record was committed but "
+                           "not checked.");
+    return ReadBack(link, o, record, report);
 }
 
 }  // namespace klp

@@ -280,6 +280,25 @@ std::string FirmwareText(const config::ReadResponse &r)
     return std::to_string(r.firmwareMajor) + "." + std::to_string(r.firmwareMinor);
 }
 
+std::string TimesText(size_t n) { return n == 2 ? "twice" : std::to_string(n) + " times"; }
+
+std::string AnswersText(const std::vector<config::ReadResponse> &responses)
+{
+    std::string text;
+    for (const config::ReadResponse &r : responses)
+        text += (text.empty() ? "firmware v" : ", firmware v") + FirmwareText(r) + " slave ID " +
+                std::to_string(r.record.genisysSlaveId);
+    return text;
+}
+
+nlohmann::ordered_json ResponseJson(const config::ReadResponse &r)
+{
+    return {{"firmware", FirmwareText(r)},
+            {"mode", r.mode},
+            {"dip_switch", DipSwitchText(r)},
+            {"slave_id", r.record.genisysSlaveId}};
+}
+
 std::string DipSwitchText(const config::ReadResponse &r)
 {
     char text[128];

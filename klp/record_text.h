@@ -61,6 +61,12 @@ nlohmann::ordered_json DifferencesJson(const std::vector<Difference> &difference
 std::string FirmwareText(const config::ReadResponse &r);
 std::string DipSwitchText(const config::ReadResponse &r);
 
+// Several answers at one address: "twice" or "3 times", and "firmware v1.0 slave ID 3,
+// firmware v2.0 slave ID 3"; for --json each answer's firmware, mode, switches and slave ID.
+std::string TimesText(size_t n);
+std::string AnswersText(const std::vector<config::ReadResponse> &responses);
+nlohmann::ordered_json ResponseJson(const config::ReadResponse &r);
+
 // Bits set in the record that no field holds (byte 1's upper bits): 0 when there are none.
 uint8_t UnusedBits(size_t byte, const ConfigRecord &r);
 

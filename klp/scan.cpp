@@ -1,9 +1,13 @@
-// `klp scan`: a configuration read request to each address in turn, and the units that
-// answer. A late answer is listed as late when it arrives; a garbled one is listed as garbled;
-// neither is ever taken for the address being asked at that moment.
+// `klp scan`: a configuration read request to each address, and the units that answer. In
+// turn, each address is heard for its whole wait, so that two units at one address are both
+// heard; with --burst every request goes out back to back, as the Comms page's "Find Slaves"
+// sends them, and the answers are sorted afterwards. A late answer is listed as late, a
+// garbled one as garbled, two at one address as such; none is ever taken for another address.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -11,10 +15,13 @@
 #include "klp/console.h"
 #include "klp/output.h"
 #include "klp/record_text.h"
+#include "klp/signals.h"
 
 namespace klp {
 
 namespace {
+
+using Responses = std::vector<config::ReadResponse>;
 
 // A line on standard error, rewritten in place, only when a person is watching there.
 class Progress {
@@ -59,24 +66,31 @@ class Listing {
 public:
     Listing(const ScanOptions &o, Progress *progress) : m_o(o), m_progress(progress) {}
 
-    void Unit(const config::ReadResponse &r, const char *status)
+    // An address's answers: one row each; more than one is said on standard error too.
+    void Units(int address, const Responses &all, const char *status)
     {
         m_progress->Clear();
+        const bool twice = all.size() > 1;
+        const std::string times = "answered " + TimesText(all.size());
         if (m_o.json) {
-            PrintJson({{"address", r.address},
-                       {"status", status},
-                       {"firmware", FirmwareText(r)},
-                       {"mode", r.mode},
-                       {"dip_switch", DipSwitchText(r)},
-                       {"slave_id", r.record.genisysSlaveId}});
+            nlohmann::ordered_json o = {{"address", address},
+                                        {"status", twice ? times.c_str() : status},
+                                        {"answers", all.size()}};
+            o.update(ResponseJson(all.front()));
+            if (twice) {
+                o["responses"] = nlohmann::ordered_json::array();
+                for (const config::ReadResponse &r : all)
+                    o["responses"].push_back(ResponseJson(r));
+            }
+            PrintJson(o);
         } else {
             Header();
-            const bool plain = std::strcmp(status, "answered") == 0;
-            std::printf("%7d  v%d.%-4d %8d %5d  %-*s%s\n", r.address, r.firmwareMajor,
-                        r.firmwareMinor, r.record.genisysSlaveId, r.mode, plain ? 0 : kDipWidth,
-                        DipColumn(r).c_str(), plain ? "" : status);
+            for (const config::ReadResponse &r : all)
+                Row(r, twice ? times.c_str() : status);
         }
         std::fflush(stdout);
+        if (twice)
+            Note("address %d %s: %s.", address, times.c_str(), AnswersText(all).c_str());
     }
 
     void Garbled(int address, const std::string &problem)
@@ -100,33 +114,184 @@ private:
         m_headerDone = true;
     }
 
+    void Row(const config::ReadResponse &r, const char *status)
+    {
+        const bool plain = std::strcmp(status, "answered") == 0;
+        std::printf("%7d  v%d.%-4d %8d %5d  %-*s%s\n", r.address, r.firmwareMajor, r.firmwareMinor,
+                    r.record.genisysSlaveId, r.mode, plain ? 0 : kDipWidth, DipColumn(r).c_str(),
+                    plain ? "" : status);
+    }
+
     const ScanOptions &m_o;
     Progress *m_progress;
     bool m_headerDone = false;
 };
 
+// What each address said, and what the scan found in all.
 struct Tally {
-    bool answered[256] = {};
+    std::array<Responses, 256> answers;
+    std::array<bool, 256> asked{};
     int units = 0;
+    int doubled = 0;
+
+    void Answered(int address, const Responses &all)
+    {
+        if (all.empty())
+            return;
+        units += answers[address].empty() ? 1 : 0;
+        const bool wasSingle = answers[address].size() <= 1;
+        answers[address].insert(answers[address].end(), all.begin(), all.end());
+        doubled += wasSingle && answers[address].size() > 1 ? 1 : 0;
+    }
 };
 
-// Read responses that came from another address than the one being asked, once the addresses
-// up to lastAsked have been asked.
-void ListStrays(UnitLink &link, UnitLink::Ms wait, int lastAsked, Listing &listing, Tally &tally,
-                const ScanOptions &o)
+// Read responses that answered no request of their moment: a late answer from an address
+// asked before, a second unit at an address that answered already, or a unit not asked.
+void ListStrays(UnitLink &link, UnitLink::Ms wait, Listing &listing, Tally &tally)
 {
     for (const UnitLink::Stray &s : link.TakeStrays(wait)) {
-        if (s.address < o.from || s.address > lastAsked) {
+        if (!tally.asked[s.address]) {
             Note("address %d answered a request it was not sent.", s.address);
-        } else if (tally.answered[s.address]) {
-            Note("address %d answered twice: are two units set to address %d?", s.address,
-                 s.address);
-        } else {
-            tally.answered[s.address] = true;
-            ++tally.units;
-            listing.Unit(s.response, "late");
+            continue;
+        }
+        const bool first = tally.answers[s.address].empty();
+        tally.Answered(s.address, {s.response});
+        listing.Units(s.address, first ? Responses{s.response} : tally.answers[s.address],
+                      first ? "late" : "");
+    }
+}
+
+int Interrupted(Progress &progress, int address)
+{
+    progress.Clear();
+    return Fail(kExitInterrupted, "interrupted at address %d; the units found so far are listed.",
+                address);
+}
+
+int Finish(const ScanOptions &o, const Tally &tally)
+{
+    if (tally.doubled > 0)
+        return Fail(kExitConflict, "%d %s answered more than once: two units set to one address "
+                    "cannot both be configured.", tally.doubled,
+                    tally.doubled == 1 ? "address" : "addresses");
+    if (tally.units == 0)
+        return Fail(kExitNoAnswer, "no unit answered on %s at addresses %d to %d.",
+                    o.port.port.c_str(), o.from, o.to);
+    return kExitOk;
+}
+
+int ScanInTurn(const ScanOptions &o, UnitLink &link, Progress &progress, Listing &listing)
+{
+    Tally tally;
+    const UnitLink::Ms wait(o.waitMs);
+    for (int address = o.from; address <= o.to; ++address) {
+        progress.Show(address, o.from, o.to);
+        tally.asked[address] = true;
+        UnitLink::Answers a;
+        for (int tried = 0; tried <= o.retries; ++tried) {
+            a = link.Read(static_cast<uint8_t>(address), wait);
+            if (a.Failed() || !a.responses.empty() || !a.garbled.empty())
+                break;
+        }
+        if (a.interrupted)
+            return Interrupted(progress, address);
+        if (!a.portFailure.empty()) {
+            progress.Clear();
+            return Fail(kExitPort, "%s.", a.portFailure.c_str());
+        }
+        ListStrays(link, UnitLink::Ms(0), listing, tally);
+        if (!a.responses.empty()) {
+            tally.Answered(address, a.responses);
+            listing.Units(address, a.responses, "answered");
+        } else if (!a.garbled.empty()) {
+            listing.Garbled(address, a.garbled);
         }
     }
+    // Time for the last address to answer late too.
+    ListStrays(link, wait, listing, tally);
+    if (ProcessStop().Raised())
+        return Interrupted(progress, o.to);
+    return Finish(o, tally);
+}
+
+// What one heard frame says about the address it came from, against that address's request.
+void SortBurstAnswer(const UnitLink::Heard &h, std::array<config::Request, 256> &requests,
+                     Tally &tally, std::array<std::string, 256> &garbled,
+                     std::array<Responses, 256> &late)
+{
+    if (h.address < 0)
+        return;
+    const uint8_t address = static_cast<uint8_t>(h.address);
+    config::Request &r = requests[address];
+    const bool inside = r.made && config::TimingOf(r, h.tick) == config::Timing::kInside;
+    config::ReadResponse response;
+    if (h.crcFailed || h.header != genisys::kHdrIndication) {
+        if (h.crcFailed && inside)
+            garbled[address] = "a frame with a bad CRC";
+        return;
+    }
+    if (!config::ParseReadResponse(h.bytes, h.length, &response)) {
+        if (inside)
+            garbled[address] = "a read response of " + std::to_string(h.length) + " bytes (not 22)";
+        return;
+    }
+    switch (config::JudgeAnswer(r, address, h.tick)) {
+    case config::Verdict::kAnswer:
+    case config::Verdict::kRepeat:
+        tally.Answered(address, {response});
+        break;
+    case config::Verdict::kLate:
+        late[address].push_back(response);
+        break;
+    default:  // never asked, or heard before its request went out
+        if (!r.made)
+            Note("address %d answered a request it was not sent.", address);
+        break;
+    }
+}
+
+int ScanInBurst(const ScanOptions &o, UnitLink &link, Progress &progress, Listing &listing)
+{
+    std::array<config::Request, 256> requests;
+    Tally tally;
+    for (int address = o.from; address <= o.to; ++address) {
+        progress.Show(address, o.from, o.to);
+        if (ProcessStop().Raised())
+            return Interrupted(progress, address);
+        tally.asked[address] = true;
+        if (!link.SendRead(requests[address], static_cast<uint8_t>(address))) {
+            progress.Clear();
+            return Fail(kExitPort, "port %s stopped working while sending the read requests.",
+                        o.port.port.c_str());
+        }
+    }
+    // Every answer heard until --wait after the last request, each judged against its own
+    // address's request.
+    std::array<std::string, 256> garbled;
+    std::array<Responses, 256> late;
+    const UnitLink::Clock::time_point deadline =
+        UnitLink::Clock::now() + UnitLink::Ms(o.waitMs);
+    UnitLink::Heard h;
+    while (link.Next(deadline, &h))
+        SortBurstAnswer(h, requests, tally, garbled, late);
+    const UnitLink::Answers failed = link.Failure("waiting for the answers");
+    progress.Clear();
+    if (failed.interrupted)
+        return Interrupted(progress, o.to);
+    if (!failed.portFailure.empty())
+        return Fail(kExitPort, "%s.", failed.portFailure.c_str());
+    for (int address = o.from; address <= o.to; ++address) {
+        if (!tally.answers[address].empty())
+            listing.Units(address, tally.answers[address], "answered");
+        else if (!late[address].empty())
+            listing.Units(address, late[address], "late");
+        else if (!garbled[address].empty())
+            listing.Garbled(address, garbled[address]);
+        if (tally.answers[address].empty() && late[address].size() > 1)
+            ++tally.doubled;
+        tally.units += tally.answers[address].empty() && !late[address].empty() ? 1 : 0;
+    }
+    return Finish(o, tally);
 }
 
 }  // namespace
@@ -135,36 +300,14 @@ int RunScan(const ScanOptions &o)
 {
     if (o.from > o.to)
         return Fail(kExitUsage, "--from %d is above --to %d.", o.from, o.to);
+    CatchInterrupts();  // before the port's reader thread starts, which inherits it
     UnitLink link(o.port);
     if (const int code = link.Open())
         return code;
     Progress progress(StderrIsTerminal());
     Listing listing(o, &progress);
-    Tally tally;
-    const UnitLink::Ms wait(o.waitMs);
-    for (int address = o.from; address <= o.to; ++address) {
-        progress.Show(address, o.from, o.to);
-        const UnitLink::Answer a = link.Read(static_cast<uint8_t>(address), wait);
-        ListStrays(link, UnitLink::Ms(0), address, listing, tally, o);
-        if (a.outcome == UnitLink::Outcome::kPortFailed) {
-            progress.Clear();
-            return Fail(kExitPort, "%s.", a.problem.c_str());
-        }
-        if (a.outcome == UnitLink::Outcome::kGarbled) {
-            listing.Garbled(address, a.problem);
-        } else if (a.outcome == UnitLink::Outcome::kAnswered) {
-            tally.answered[address] = true;
-            ++tally.units;
-            listing.Unit(a.response, "answered");
-        }
-    }
-    // Time for the last address to answer late too.
-    ListStrays(link, wait, o.to, listing, tally, o);
-    progress.Clear();
-    if (tally.units == 0)
-        return Fail(kExitNoAnswer, "no unit answered on %s at addresses %d to %d.",
-                    o.port.port.c_str(), o.from, o.to);
-    return kExitOk;
+    return o.burst ? ScanInBurst(o, link, progress, listing)
+                   : ScanInTurn(o, link, progress, listing);
 }
 
 }  // namespace klp

@@ -2,8 +2,10 @@
 // (a time limit, a port that stopped answering, closed output) meet in one wait.
 // Catching the interrupts is platform work: signals_posix.cpp, signals_win32.cpp.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace klp {
@@ -24,7 +26,21 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_reason == StopReason::kNone)
             m_reason = reason;
+        m_raised = true;
         m_changed.notify_all();
+        if (m_onRaise)
+            m_onRaise();
+    }
+
+    // True once a reason was raised; safe under any other lock.
+    bool Raised() const { return m_raised.load(); }
+
+    // Called under this signal's lock whenever a reason is raised, so that a wait of its own
+    // can end too; null for none. Whoever sets it clears it before it goes.
+    void OnRaise(std::function<void()> wake)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_onRaise = std::move(wake);
     }
 
     // Waits until a reason is raised or the time is up (kNone then). A negative time waits
@@ -44,6 +60,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     StopReason m_reason = StopReason::kNone;
+    std::atomic<bool> m_raised{false};
+    std::function<void()> m_onRaise;
 };
 
 // The process's one stop signal: interrupts can come at any moment, so it lives as long as

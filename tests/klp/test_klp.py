@@ -28,11 +28,11 @@ def run(*args, stdin=None, timeout=60):
 class Sim:
     """klpsim on a pseudo-terminal for one test; its --verbose report is kept in a file."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, reset_ms=300):
         self.dir = tempfile.mkdtemp(prefix="klp-sim.")
         self.report = open(os.path.join(self.dir, "report"), "w+")
         # A unit's options follow its --unit: the quick reset is the last unit's, the one written.
-        self.proc = subprocess.Popen([KLPSIM, "--verbose"] + list(args) + ["--reset-ms", "300"],
+        self.proc = subprocess.Popen([KLPSIM, "--verbose"] + list(args) + ["--reset-ms", str(reset_ms)],
                                      stdout=subprocess.PIPE, stderr=self.report, text=True)
         with selectors.DefaultSelector() as sel:
             sel.register(self.proc.stdout, selectors.EVENT_READ)
@@ -297,30 +297,112 @@ class UnitExchange(Case):
             self.expect(result, 0)
             self.assertEqual(result.stdout, "Address 1 acknowledged the record; committed at slave ID 7.\n"
                                             "Read back at address 7: the unit holds the record written.\n")
-            # The record went to the old address, the commit to the new one, the read-back there.
+            # The new address was free; the record went to the old address, the commit to the
+            # new one, the read-back there.
             frames = [f.split()[:2] for f in sim.received("config")]
-            self.assertEqual(frames, [["FC", "01"], ["FE", "07"], ["FB", "07"]])
+            self.assertEqual(frames, [["FB", "07"], ["FC", "01"], ["FE", "07"], ["FB", "07"]])
             self.assertEqual(self.read_bytes(saved), self.read_bytes(new))
             self.expect(run("read", "--port", sim.port, "--slave", 1, "--wait", 300), 5)
             again = run("write", "--json", "--no-verify", "--port", sim.port, "--slave", 7, new)
             self.expect(again, 0)
             self.assertEqual(json.loads(again.stdout)["verified"], None)
 
-    def test_write_reports_a_different_record_read_back(self):
-        # Two units end up at address 9, and the commit to 9 resets both. The one already there
-        # is back at once; the read-back comes while the one written is still resetting (klp
-        # waits 50 ms, the unit 300), so the one already there answers it.
+    def test_a_move_onto_a_taken_address(self):
+        # A unit already at 9 (back at once after a reset) and the one written at 1 (300 ms).
         new = self.path("new.klp")
         self.expect(run("set", "--defaults", new, "slave_id=9", "poll_time_ms=500"), 0)
-        with Sim("--unit", "9", "--reset-ms", "0", "--unit", "1") as sim:
-            result = run("write", "--port", sim.port, "--slave", 1, "--wait", 500, "--reset-ms", 50, new)
-        self.expect(result, 6, r"^klp: the unit at address 9 holds a different record from .*new\.klp \(1 difference\)\.$")
+        two_units = ("--unit", "9", "--reset-ms", "0", "--unit", "1")
+        with Sim(*two_units) as sim:
+            result = run("write", "--json", "--port", sim.port, "--slave", 1, *FAST, new)
+            self.expect(result, 7, r"^klp: address 9 is taken by a unit with firmware v2\.5; nothing was written")
+            self.assertEqual([f.split()[:2] for f in sim.received("config")], [["FB", "09"]])
+            self.assertEqual(json.loads(result.stdout)["committed"], False)
+        # Forced: both end up at 9. Read back while the one written still resets, only the one
+        # already there answers, with its own record; read back once both are back, both answer.
+        with Sim(*two_units) as sim:
+            result = run("write", "--force", "--port", sim.port, "--slave", 1, "--wait", 200, "--reset-ms", 50, new)
+        self.expect(result, 6, r"klp: the unit at address 9 holds a different record from .*new\.klp \(1 difference\)\.$")
+        self.assertIn("is taken by a unit with firmware v2.5; the unit is moved there all the same (--force)", result.stderr)
         self.assertRegex(result.stdout, r"\nField +Written +Read back\npoll_time_ms +500 mS +1000 mS\n$")
-        with Sim("--unit", "9", "--reset-ms", "0", "--unit", "1") as sim:
-            result = run("write", "--json", "--port", sim.port, "--slave", 1, "--wait", 500, "--reset-ms", 50, new)
+        with Sim(*two_units) as sim:
+            result = run("write", "--json", "--force", "--port", sim.port, "--slave", 1, "--wait", 200, "--reset-ms", 50, new)
         self.expect(result, 6)
-        self.assertEqual(json.loads(result.stdout)["differences"],
-                         [{"field": "poll_time_ms", "written": 500, "read_back": 1000}])
+        outcome = json.loads(result.stdout)
+        self.assertEqual((outcome["acknowledged"], outcome["committed"], outcome["verified"]), (True, True, False))
+        self.assertEqual(outcome["differences"], [{"field": "poll_time_ms", "written": 500, "read_back": 1000}])
+        with Sim(*two_units) as sim:
+            result = run("write", "--force", "--port", sim.port, "--slave", 1, "--wait", 300, "--reset-ms", 400, new)
+        self.expect(result, 7, r"address 9 answered twice after the commit: firmware v2\.5 slave ID 9, firmware v2\.5 slave ID 9; two units now share it\.$")
+
+    def test_records_the_page_would_never_write_are_refused(self):
+        defaults = bytearray(DEFAULTS)
+        slave0, baud0 = bytearray(DEFAULTS), bytearray(DEFAULTS)
+        slave0[3], baud0[2] = 0, 0
+        cases = [  # (file, message naming the field, its value and the page's range)
+            (b"hello, world!\n", r"slave_id is 108|baud is "),
+            (bytes(slave0), r"(?m)new\.klp: slave_id is 0 \(byte 3 = 0\), outside the page's 1 to 255\.$"),
+            (bytes(baud0), r"(?m)new\.klp: baud is none \(byte 2 = 0\), outside the page's one of 1200, 2400, 4800, 9600, 19200\.$"),
+        ]
+        for content, message in cases:
+            with self.subTest(content=content), Sim() as sim:
+                new = self.path("new.klp", content)
+                result = run("write", "--port", sim.port, "--slave", 1, *FAST, new)
+                self.expect(result, 2, message)
+                self.assertRegex(result.stderr, r"holds a record the page would never write.*nothing was sent")
+                self.assertEqual(sim.received("config"), [])
+        # --force writes it as it is: byte 1's spare bits too.
+        defaults[1] = 0x07
+        baud0[1] = 0x07
+        with Sim() as sim:
+            result = run("write", "--force", "--port", sim.port, "--slave", 1, *FAST, self.path("new.klp", bytes(baud0)))
+            self.expect(result, 0, r"baud is .*, outside the page's one of .*; written as it is \(--force\)")
+            self.assertEqual(sim.received("config")[0].split()[:5], ["FC", "01", "01", "07", "00"])
+        # Without it, bits no field holds go out as 0, as the page writes them, and klp says so.
+        with Sim() as sim:
+            result = run("write", "--port", sim.port, "--slave", 1, *FAST, self.path("new.klp", bytes(defaults)))
+            self.expect(result, 0, r"byte 1 holds bits no field uses \(0x06\); they are written as 0")
+            self.assertEqual(sim.received("config")[0].split()[:4], ["FC", "01", "01", "01"])
+
+    def test_what_a_write_says_when_it_goes_wrong(self):
+        new = self.path("new.klp", DEFAULTS[:4] + bytes([50]) + DEFAULTS[5:])
+        # A stale acknowledgement from another tool's write, heard before the record went out,
+        # commits nothing: the unit at 1 is silent, its acknowledgement came 300 ms after the
+        # check of the new address went out (the file moves the unit to 7).
+        moved = self.path("moved.klp", DEFAULTS[:3] + bytes([7]) + DEFAULTS[4:])
+        with Sim("--silent", "--unasked-ack", "300") as sim:
+            result = run("write", "--json", "--port", sim.port, "--slave", 1, *FAST, moved)
+            self.expect(result, 5, r"did not acknowledge the record within 500 ms; nothing was committed\.$")
+            self.assertEqual([f.split()[:2] for f in sim.received("config")], [["FB", "07"], ["FC", "01"]])
+            self.assertEqual(json.loads(result.stdout)["committed"], False)
+        # Two units acknowledging one write: no commit.
+        with Sim("--unit", "1", "--unit", "1") as sim:
+            result = run("write", "--port", sim.port, "--slave", 1, *FAST, new)
+            self.expect(result, 7, r"address 1 acknowledged twice: two units share it; nothing was committed\.$")
+            self.assertNotIn("FE", [f.split()[0] for f in sim.received("config")])
+        # A read-back that fails after the commit: exit 6 and the whole outcome.
+        with Sim("--silent-after-commit") as sim:
+            result = run("write", "--json", "--port", sim.port, "--slave", 1, *FAST, new)
+        self.expect(result, 6, r"did not answer the read request after the reset in 3 tries of 500 ms; "
+                               r"the record was committed but could not be checked\.$")
+        outcome = json.loads(result.stdout)
+        self.assertEqual((outcome["acknowledged"], outcome["committed"], outcome["verified"]), (True, True, None))
+        self.assertIn("after the reset", outcome["error"])
+        # A unit whose reset outlasts --reset-ms is found by a later try.
+        with Sim(reset_ms=900) as sim:  # the third try, at 1100 ms, finds it
+            result = run("write", "--port", sim.port, "--slave", 1, "--wait", 500, "--reset-ms", 100, new)
+        self.expect(result, 0)
+        self.assertIn("the unit holds the record written", result.stdout)
+
+    def test_ctrl_c_during_the_reset_wait_says_the_commit_went_out(self):
+        new = self.path("new.klp", DEFAULTS[:4] + bytes([50]) + DEFAULTS[5:])
+        with Sim() as sim:
+            proc = subprocess.Popen([KLP, "write", "--port", sim.port, "--slave", "1", "--reset-ms", "10000", new],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="latin-1")
+            self.assertIn("committed at slave ID 1", proc.stdout.readline())
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=5)
+        self.assertEqual(proc.returncode, 130)
+        self.assertEqual(err, "klp: interrupted after the commit went out; the record was committed but not checked.\n")
 
     def test_a_port_in_use_is_refused(self):
         with Sim() as sim:
@@ -341,6 +423,7 @@ class Scan(Case):
         cases = [
             (["--unit", "3", "--unit", "5"], 0, {3: "", 5: ""}),
             (["--unit", "3", "--delay", "450"], 0, {3: "late"}),
+            (["--unit", "6", "--delay", "450"], 0, {6: "late"}),  # the last address asked
             (["--unit", "2", "--bad-crc"], 5, {2: "garbled: a frame with a bad CRC"}),
             (["--unit", "2", "--silent"], 5, {}),
         ]
@@ -355,9 +438,45 @@ class Scan(Case):
                     self.assertTrue(listed[address].rstrip().endswith(note), listed[address])
         with Sim("--unit", "5", "--firmware", "2.9", "--mode", "3") as sim:
             units = [json.loads(line) for line in run("scan", "--json", "--port", sim.port, "--from", 4, "--to", 6).stdout.splitlines()]
-            self.assertEqual(units, [{"address": 5, "status": "answered", "firmware": "2.9", "mode": 3,
+            self.assertEqual(units, [{"address": 5, "status": "answered", "answers": 1, "firmware": "2.9", "mode": 3,
                                       "dip_switch": "Dip Switch: 1 on, 2 on, 3 on, 4 -  =  direct, sync.",
                                       "slave_id": 5}])
+
+
+    def test_two_units_at_one_address_every_time(self):
+        two = ("--unit", "3", "--firmware", "1.0", "--unit", "3", "--firmware", "2.0", "--unit", "4")
+        said = "address 3 answered twice: firmware v1.0 slave ID 3, firmware v2.0 slave ID 3"
+        with Sim(*two) as sim:
+            for i in range(20):
+                with self.subTest(run=i):
+                    json_run = i % 2 == 1
+                    result = run("scan", "--port", sim.port, "--from", 2, "--to", 4, "--wait", 200,
+                                 *(["--json"] if json_run else []), *(["--burst"] if i % 4 == 2 else []))
+                    self.expect(result, 7, said)
+                    self.assertNotIn("late", result.stdout)
+                    if json_run:
+                        units = {u["address"]: u for u in map(json.loads, result.stdout.splitlines())}
+                        self.assertEqual((units[3]["answers"], units[4]["answers"]), (2, 1))
+                        self.assertEqual([r["firmware"] for r in units[3]["responses"]], ["1.0", "2.0"])
+                    else:
+                        rows = [line.split()[0] for line in result.stdout.splitlines()[1:]]
+                        self.assertEqual(rows, ["3", "3", "4"])
+            out = self.path("three.klp")
+            self.expect(run("read", "--port", sim.port, "--slave", 3, "--wait", 300, "-o", out), 7,
+                        said + r"; nothing was saved")
+            self.assertFalse(os.path.exists(out))
+            first = run("read", "--first", "--port", sim.port, "--slave", 3, "--wait", 300, "-o", out)
+            self.expect(first, 0, said + r"; the first answer is taken \(--first\)")
+            self.assertIn("F/W v1.0", first.stdout)
+
+    def test_a_burst_finds_every_unit_once(self):
+        units = [a for a in range(1, 121) if a % 3 == 0]  # 40 units
+        with Sim(*[arg for a in units for arg in ("--unit", str(a))]) as sim:
+            result = run("scan", "--burst", "--json", "--port", sim.port, "--to", 121, "--wait", 300)
+        self.expect(result, 0)
+        found = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual([u["address"] for u in found], units)
+        self.assertEqual({(u["status"], u["answers"]) for u in found}, {("answered", 1)})
 
 
 class Monitor(Case):
