@@ -311,6 +311,52 @@ TEST_F(KlpsimLine, AnUnaskedAcknowledgementFollowsTheFirstFrameOnce)
     EXPECT_TRUE(WaitConfigFrame(500).empty()) << "once";
 }
 
+// A pseudo-terminal carries bytes at once; at a line rate the unit hears a request only once
+// its last byte would have arrived, and its answers leave no faster than the line carries
+// them. Lower bounds only: how much later is the machine's business.
+TEST_F(KlpsimLine, AtALineRateRequestsAreHeardAndAnswersLeaveNoFasterThanTheLine)
+{
+    struct Case {
+        const char *baud;
+        int unheard;   // reads to address 9, where no unit is, sent first
+        int answered;  // then reads to the unit at 1, each answered with 22 bytes
+    };
+    const Case cases[] = {
+        {"9600", 40, 1},   // ~250 request bytes to hear before the one answer
+        {"9600", 0, 12},   // 264 answer bytes to carry
+        {"19200", 0, 12},
+    };
+    for (const Case &c : cases) {
+        SimProcess unit;
+        ASSERT_TRUE(unit.Start({"--line-baud", c.baud}));
+        RecordingCom com;
+        ASSERT_EQ(com.Open(unit.path().c_str(), 9600), SERIAL_OPEN_OK);
+        Bytes requests;
+        for (int i = 0; i < c.unheard; ++i)
+            requests = Concat({requests, Wire(0xFB, 9, {}, kConfig)});
+        const size_t firstHeard = requests.size() + Wire(0xFB, 1, {}, kConfig).size();
+        for (int i = 0; i < c.answered; ++i)
+            requests = Concat({requests, Wire(0xFB, 1, {}, kConfig)});
+        const size_t answerBytes = 22u * static_cast<size_t>(c.answered);
+        const auto byteTime = std::chrono::microseconds(10000000 / std::stoi(c.baud));
+
+        const auto sent = Clock::now();
+        ASSERT_EQ(com.Write(requests.data(), static_cast<uint32_t>(requests.size())), requests.size());
+        ASSERT_TRUE(com.WaitBytes(1, 10000)) << c.baud;
+        const auto first = Clock::now();
+        ASSERT_TRUE(com.WaitBytes(answerBytes, 10000)) << c.baud;
+        const auto last = Clock::now();
+
+        EXPECT_GE(first - sent, byteTime * (firstHeard + 1)) << c.baud << " heard too soon";
+        EXPECT_GE(last - sent, byteTime * (firstHeard + answerBytes)) << c.baud << " sent too fast";
+        EXPECT_GE(last - first, byteTime * (answerBytes / 4)) << c.baud << " sent in a burst";
+        const Bytes got = com.Bytes();
+        ASSERT_EQ(got.size(), answerBytes) << c.baud;
+        for (size_t at = 0; at < got.size(); at += 22)
+            EXPECT_EQ(Bytes(got.begin() + at, got.begin() + at + 2), (Bytes{0xF2, 1})) << c.baud;
+    }
+}
+
 TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)
 {
     ASSERT_TRUE(sim.Start({"--vanish-after", "300"}));

@@ -320,7 +320,7 @@ TEST(KlpsimUnit, AssemblesFramesAsAReceiverOnTheLineDoes)
 TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
 {
     const char *argv[] = {"klpsim", "--mode", "4", "--reset-ms", "300", "--link", "/tmp/com1",
-                          "--traffic", "50", "--stations", "5,0xF0",
+                          "--traffic", "50", "--stations", "5,0xF0", "--line-baud", "9600",
                           "--unit", "3", "--firmware", "1.8", "--mode", "3",
                           "--record-hex", "0102030405060708090A0B0C0D0E",
                           "--unit", "9", "--delay", "300", "--bad-crc", "--reset-ms", "0",
@@ -362,6 +362,7 @@ TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
                     h.ackAddress == -1 && h.unaskedAckMs == -1) << "unit at " << int(healthy.address);
     }
     EXPECT_EQ(o.captureFile, "/tmp/cap");
+    EXPECT_EQ(o.lineBaud, 9600u);
 }
 
 TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
@@ -389,6 +390,8 @@ TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
         {{"--delay"}, "--delay"},
         {{"--unasked-ack", "-1"}, "--unasked-ack"},
         {{"--unasked-ack", "3600001"}, "--unasked-ack"},
+        {{"--line-baud", "0"}, "--line-baud"},
+        {{"--line-baud", "4000001"}, "--line-baud"},
         {{"--nonsense", "1"}, "--nonsense"},
     };
     for (const Case &c : bad) {
@@ -408,6 +411,7 @@ TEST(KlpsimOptions, RefusesBadUsageByNameAndDefaultsToOneUnitAtAddressOne)
     EXPECT_EQ(o.units[0].address, 1);
     EXPECT_EQ(o.units[0].record.pollTime, 100) << "the default record";
     EXPECT_EQ(o.units[0].resetMs, 2000u);
+    EXPECT_EQ(o.lineBaud, 0u) << "bytes cross at once";
     EXPECT_FALSE(o.help);
 }
 

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "tools/klpsim/line_pace.h"
 #include "tools/klpsim/options.h"
 #include "tools/klpsim/pty.h"
 #include "tools/klpsim/traffic.h"
@@ -32,7 +33,8 @@ struct Pending {
 
 class Simulator {
 public:
-    explicit Simulator(const klpsim::Options &o) : m_o(o), m_traffic(o.stations) {}
+    explicit Simulator(const klpsim::Options &o)
+        : m_o(o), m_traffic(o.stations), m_rx(o.lineBaud), m_tx(o.lineBaud) {}
 
     bool Start();
     int Run();
@@ -40,11 +42,18 @@ public:
 private:
     bool Due(uint32_t at, uint32_t now) const { return static_cast<int32_t>(at - now) <= 0; }
     int MsUntil(uint32_t at, uint32_t now) const;
+    bool Paced() const { return m_o.lineBaud > 0; }
+    // Whether the line can take more of the traffic or the replay: at a real rate they
+    // wait for it rather than pile up ahead of the answers.
+    bool LineFreeForTraffic() const { return !Paced() || m_tx.empty(); }
+    bool LineFreeForReplay() const { return !Paced() || m_tx.size() < m_tx.sliceBytes(); }
     void Receive(uint32_t now);
+    void Hear(const klpsim::Bytes &bytes, uint32_t now);
     void Send(const klpsim::Bytes &bytes, const char *what);
     void Queue(uint32_t dueMs, klpsim::Bytes bytes);
     void SendDue(uint32_t now);
-    int WaitMs(uint32_t now) const;
+    void SendReplay(uint32_t now);
+    int WaitMs(uint32_t now, uint64_t nowNs) const;
     void Report(const char *direction, const klpsim::Bytes &bytes, const char *what) const;
 
     const klpsim::Options &m_o;
@@ -53,6 +62,8 @@ private:
     klpsim::FrameAssembler m_assembler;
     klpsim::TrafficGenerator m_traffic;
     std::deque<Pending> m_answers;
+    klpsim::LineQueue m_rx;  // with --line-baud: bytes received, not yet wholly arrived
+    klpsim::LineQueue m_tx;  // with --line-baud: bytes sent, not yet wholly gone
     klpsim::Bytes m_replay;
     size_t m_replayAt = 0;
     FILE *m_capture = nullptr;
@@ -125,7 +136,10 @@ void Simulator::Report(const char *direction, const klpsim::Bytes &bytes, const 
 void Simulator::Send(const klpsim::Bytes &bytes, const char *what)
 {
     Report("tx", bytes, what);
-    m_pty.Write(bytes, kLineWriteMs);
+    if (Paced())
+        m_tx.Push(bytes, klpsim::MonotonicNs());
+    else
+        m_pty.Write(bytes, kLineWriteMs);
 }
 
 void Simulator::Receive(uint32_t now)
@@ -135,6 +149,14 @@ void Simulator::Receive(uint32_t now)
         std::fwrite(bytes.data(), 1, bytes.size(), m_capture);
         std::fflush(m_capture);  // the record is complete whenever the run ends
     }
+    if (Paced())
+        m_rx.Push(bytes, klpsim::MonotonicNs());  // heard once the line has carried them
+    else
+        Hear(bytes, now);
+}
+
+void Simulator::Hear(const klpsim::Bytes &bytes, uint32_t now)
+{
     static const char *const kKindNames[] = {"genisys", "config", "bad-crc", "insecure"};
     klpsim::RxFrame frame;
     for (uint8_t b : bytes) {
@@ -174,32 +196,50 @@ void Simulator::SendDue(uint32_t now)
         if (!ack.empty())
             Send(ack, "unasked ack");
     }
-    if (m_o.trafficRate > 0 && Due(m_nextTraffic, now)) {
+    if (m_o.trafficRate > 0 && Due(m_nextTraffic, now) && LineFreeForTraffic()) {
         Send(m_traffic.Next(), "traffic");
         const uint32_t interval = static_cast<uint32_t>(1000.0 / m_o.trafficRate);
         m_nextTraffic += interval > 0 ? interval : 1;
         if (!Due(now, m_nextTraffic + 1000))
             m_nextTraffic = now;  // fell far behind: do not burst to catch up
     }
-    if (m_replayAt < m_replay.size() && Due(m_nextReplay, now)) {
-        // At a rate, a slice every 10 ms; otherwise everything at once.
-        const size_t slice = m_o.replayRate > 0 ? std::max<size_t>(1, m_o.replayRate / 100) : m_replay.size();
-        const size_t n = std::min(slice, m_replay.size() - m_replayAt);
-        m_replayAt += m_pty.Write(m_replay.data() + m_replayAt, n, 1000);
-        m_nextReplay = now + 10;
-    }
+    if (m_replayAt < m_replay.size() && Due(m_nextReplay, now) && LineFreeForReplay())
+        SendReplay(now);
 }
 
-// How long the line may sleep: until the next thing due to go out, or a while.
-int Simulator::WaitMs(uint32_t now) const
+// At a rate, a slice every 10 ms; otherwise everything at once, or on a paced line as fast
+// as it goes, a slice at a time so that answers still get a turn.
+void Simulator::SendReplay(uint32_t now)
+{
+    const size_t all = Paced() ? m_tx.sliceBytes() : m_replay.size();
+    const size_t slice = m_o.replayRate > 0 ? std::max<size_t>(1, m_o.replayRate / 100) : all;
+    const size_t n = std::min(slice, m_replay.size() - m_replayAt);
+    if (Paced()) {
+        m_tx.Push(m_replay.data() + m_replayAt, n, klpsim::MonotonicNs());
+        m_replayAt += n;
+    } else {
+        m_replayAt += m_pty.Write(m_replay.data() + m_replayAt, n, 1000);
+    }
+    m_nextReplay = now + 10;
+}
+
+// How long the line may sleep: until the next thing due to go out or to be heard, or a while.
+// Traffic and replay waiting for a busy line wake with the line, not before.
+int Simulator::WaitMs(uint32_t now, uint64_t nowNs) const
 {
     int wait = kMaxPollMs;
     if (!m_answers.empty())
         wait = std::min(wait, MsUntil(m_answers.front().dueMs, now));
-    if (m_o.trafficRate > 0)
+    if (m_o.trafficRate > 0 && LineFreeForTraffic())
         wait = std::min(wait, MsUntil(m_nextTraffic, now));
-    if (m_replayAt < m_replay.size())
+    if (m_replayAt < m_replay.size() && LineFreeForReplay())
         wait = std::min(wait, MsUntil(m_nextReplay, now));
+    for (const klpsim::LineQueue *line : {&m_rx, &m_tx}) {
+        if (!line->empty()) {  // rounded up: waking early would find nothing crossed yet
+            const uint64_t at = line->NextSliceNs();
+            wait = static_cast<int>(std::min<uint64_t>(wait, at <= nowNs ? 0 : (at - nowNs + 999999) / 1000000));
+        }
+    }
     uint32_t at = 0;
     for (const klpsim::KelproUnit &unit : m_units) {
         if (unit.UnaskedAckDue(&at))
@@ -211,16 +251,24 @@ int Simulator::WaitMs(uint32_t now) const
 int Simulator::Run()
 {
     while (!g_stop) {
-        const uint32_t now = klpsim::MonotonicMs();
+        const uint64_t nowNs = klpsim::MonotonicNs();
+        const uint32_t now = static_cast<uint32_t>(nowNs / 1000000);  // as MonotonicMs()
         if (m_o.durationMs >= 0 && now - m_start >= m_o.durationMs)
             break;
         if (m_o.vanishAfterMs >= 0 && now - m_start >= m_o.vanishAfterMs) {
             m_pty.HangUp();
             break;
         }
+        if (Paced())
+            Hear(m_rx.TakeCrossed(nowNs), now);
         SendDue(now);
+        if (Paced()) {
+            const klpsim::Bytes gone = m_tx.TakeCrossed(nowNs);
+            if (!gone.empty())
+                m_pty.Write(gone, kLineWriteMs);
+        }
         pollfd p = {m_pty.masterFd(), POLLIN, 0};
-        if (poll(&p, 1, WaitMs(now)) > 0 && (p.revents & POLLIN))
+        if (poll(&p, 1, WaitMs(now, nowNs)) > 0 && (p.revents & POLLIN))
             Receive(klpsim::MonotonicMs());
     }
     if (m_capture != nullptr)

@@ -183,6 +183,12 @@ void DeclareLine(CLI::App *app, Options *o)
                 throw CLI::ValidationError("--stations", "addresses 0-255 between commas expected, not " + s);
         },
         "station addresses of that traffic (default 5)");
+    Number(app, "--line-baud", "RATE", 50, 4000000,
+           [o](long long n) { o->lineBaud = static_cast<uint32_t>(n); },
+           "pace the line as a real one at RATE baud, 50-4000000, 8-N-1:\n"
+           "RATE/10 bytes a second each way. Answers, traffic and replay leave\n"
+           "no faster, one after another; a frame is heard only once its last\n"
+           "byte would have arrived (default: as fast as the terminal goes)");
     Number(app, "--duration", "MS", 0, kMaxRunMs, [o](long long n) { o->durationMs = n; },
            "exit MS milliseconds after start");
     Number(app, "--vanish-after", "MS", 0, kMaxRunMs, [o](long long n) { o->vanishAfterMs = n; },

@@ -28,6 +28,7 @@ struct Options {
     std::string replayFile;              // bytes to put on the line once, at start
     uint32_t replayRate = 0;             // bytes a second for the replay; 0 for all at once
     std::string captureFile;             // every byte received is appended here
+    uint32_t lineBaud = 0;               // pace both directions as a real 8-N-1 line; 0: instant
     int64_t vanishAfterMs = -1;          // close the terminal this long after start
     int64_t durationMs = -1;             // exit this long after start
     bool verbose = false;

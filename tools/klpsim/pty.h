@@ -54,5 +54,6 @@ private:
 };
 
 uint32_t MonotonicMs();
+uint64_t MonotonicNs();  // the same clock, finer: for pacing bytes
 
 }  // namespace klpsim
