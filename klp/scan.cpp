@@ -3,10 +3,13 @@
 // heard; with --burst every request goes out back to back, as the Comms page's "Find Slaves"
 // sends them, and the answers are sorted afterwards. A late answer is listed as late, a
 // garbled one as garbled, two at one address as such; none is ever taken for another address.
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -250,14 +253,29 @@ void SortBurstAnswer(const UnitLink::Heard &h, std::array<config::Request, 256> 
     }
 }
 
+// How long a read request to the address takes on the line: 10 bits a byte (8-N-1).
+UnitLink::Clock::duration LineTime(int address, int baud)
+{
+    uint8_t wire[genisys::MaxWireLength(0)];
+    const size_t bytes = genisys::EncodeFrame(genisys::kHdrPoll, static_cast<uint8_t>(address),
+                                              nullptr, 0, genisys::SEND_CRC | genisys::SEND_CONFIG,
+                                              wire);
+    return std::chrono::microseconds(bytes * 10 * 1000000 / baud);
+}
+
 int ScanInBurst(const ScanOptions &o, UnitLink &link, Progress &progress, Listing &listing)
 {
     std::array<config::Request, 256> requests;
     Tally tally;
+    // A write returns once the driver holds the bytes, long before a 9600-baud line has sent
+    // them: each request waits for the line, so that its window starts as it goes out.
+    UnitLink::Clock::time_point lineFree = UnitLink::Clock::now();
     for (int address = o.from; address <= o.to; ++address) {
         progress.Show(address, o.from, o.to);
+        std::this_thread::sleep_until(lineFree);
         if (ProcessStop().Raised())
             return Interrupted(progress, address);
+        lineFree = std::max(lineFree, UnitLink::Clock::now()) + LineTime(address, o.port.baud);
         tally.asked[address] = true;
         if (!link.SendRead(requests[address], static_cast<uint8_t>(address))) {
             progress.Clear();
@@ -270,7 +288,7 @@ int ScanInBurst(const ScanOptions &o, UnitLink &link, Progress &progress, Listin
     std::array<std::string, 256> garbled;
     std::array<Responses, 256> late;
     const UnitLink::Clock::time_point deadline =
-        UnitLink::Clock::now() + UnitLink::Ms(o.waitMs);
+        std::max(lineFree, UnitLink::Clock::now()) + UnitLink::Ms(o.waitMs);
     UnitLink::Heard h;
     while (link.Next(deadline, &h))
         SortBurstAnswer(h, requests, tally, garbled, late);
