@@ -1,6 +1,6 @@
 """Configuration: defaults on a fresh page, Read against the unit, Write with clamped values and
 the commit at the record's slave ID, Save and Open through the real file dialogs, a file of the
-wrong size, and answers that come too late."""
+wrong size, answers that come too late, and answers to requests other than the one made."""
 import os
 import unittest
 
@@ -139,6 +139,62 @@ class LateAnswerTest(ConfigPageCase):
         self.ui("click 1:1006")
         self.assertEqual(self.ui("owner"), "sheet")
         self.assertEqual(self.ui("box"), "Failed to send read request packet")
+
+
+class AnswersToOtherRequestsTest(ConfigPageCase):
+    """Units that answer what they were not asked: each answer counts only for its own request."""
+    NAME = "config-others"
+    # 1: silent, but 800 ms after the first frame it hears it acknowledges unasked; 3: silent;
+    # 4: answers 2 s late; two units at 5; 6: answers 1.5 s late.
+    UNIT_ARGS = ("--unit", "1", "--silent", "--unasked-ack", "800", "--unit", "3", "--silent",
+                 "--unit", "4", "--delay", "2000", "--unit", "5", "--unit", "5",
+                 "--unit", "6", "--delay", "1500")
+
+    def slave_to_config(self, address):
+        self.show_page(0)
+        self.ui(f"type 0:1020 {address}")
+        self.show_page(1)
+
+    def commits(self, since):
+        return [f for f in ref.split_frames(self.unit.captured()[since:]) if f[0] == 0xFE]
+
+    def test_1_an_acknowledgement_from_the_address_changed_to_commits_nothing(self):
+        self.slave_to_config(3)
+        before = len(self.unit.captured())
+        self.ui("click 1:1005")  # to 3, silent; unit 1 acknowledges 800 ms after hearing it
+        self.slave_to_config(1)
+        self.ui("pause 1500")
+        self.assertEqual(self.ui("text 1:1011"), "Sending write command.")
+        self.assertEqual(self.commits(before), [])
+
+    def test_2_a_read_response_from_another_address_is_unexpected(self):
+        shown = self.page_values()
+        self.slave_to_config(4)
+        self.ui("click 1:1006")  # answered 2 s later, inside the window of the read to 1
+        self.ui("pause 1100")
+        self.slave_to_config(1)
+        self.ui("click 1:1006")
+        self.status("Received unexpected configuration read message.")
+        self.assertEqual(self.page_values(), shown)
+
+    def test_3_two_units_at_one_address(self):
+        self.slave_to_config(5)
+        self.ui("click 1:1006")
+        self.status("Two units answered at address 5; the form shows the first.")
+        before = len(self.unit.captured())
+        self.ui("click 1:1005")
+        self.status("Two units acknowledged at address 5; one commit was sent.")
+        self.ui("pause 300")
+        self.assertEqual(len(self.commits(before)), 1)
+
+    def test_4_a_late_acknowledgement_after_a_read_commits_nothing(self):
+        self.slave_to_config(6)
+        before = len(self.unit.captured())
+        self.ui("click 1:1005")  # acknowledged 1.5 s later, 0.4 s after the read below
+        self.ui("pause 1100")
+        self.ui("click 1:1006")
+        self.status("Received unexpected write complete message.")
+        self.assertEqual(self.commits(before), [])
 
 
 if __name__ == "__main__":
