@@ -13,6 +13,7 @@ struct MonitorOptions {
     bool json = false;
     bool summary = false;
     std::string log;       // append lines here in CommsLog.txt's format
+    std::string metrics;   // [ADDR:]PORT: serve Prometheus metrics there
     double duration = -1;  // seconds; negative: until Ctrl-C
 };
 int RunMonitor(const MonitorOptions &o);

@@ -131,23 +131,8 @@ void LinePrinter::Flush()
 
 void LinePrinter::Count(const genisys::LineEvent &line, const char *time)
 {
-    if (line.address < 0 || line.address > 255)
-        return;
-    Station &s = m_stations[line.address];
-    s.heard = true;
-    std::snprintf(s.lastSeen, sizeof s.lastSeen, "%s", *time ? time : "-");
-    if (line.kind == LineKind::kCrcFailed) {
-        ++s.crcFailures;
-    } else if (line.kind == LineKind::kPollOrAck) {
-        ++(line.header == genisys::kHdrPoll ? s.polls : s.acks);
-    } else if (line.kind == LineKind::kTraffic) {
-        if (line.header == genisys::kHdrIndication)
-            ++s.indications;
-        else if (line.header == genisys::kHdrControl)
-            ++s.controls;
-        else if (line.header == genisys::kHdrRecall)
-            ++s.recalls;
-    }
+    if (CountLine(m_stations, line))
+        std::snprintf(m_lastSeen[line.address], sizeof m_lastSeen[0], "%s", *time ? time : "-");
 }
 
 void LinePrinter::PrintCounter()
@@ -164,7 +149,7 @@ void LinePrinter::PrintSummary()
         std::printf(
             "Station  Polls   Acks  Indications  Controls  Recalls  CRC failures  Last seen\n");
     for (int address = 0; address < 256; ++address) {
-        const Station &s = m_stations[address];
+        const StationCounts &s = m_stations[address];
         if (!s.heard)
             continue;
         if (m_o.json) {
@@ -176,12 +161,12 @@ void LinePrinter::PrintSummary()
                        {"controls", s.controls},
                        {"recalls", s.recalls},
                        {"crc_failures", s.crcFailures},
-                       {"last_seen", m_o.stamped ? nlohmann::ordered_json(s.lastSeen)
+                       {"last_seen", m_o.stamped ? nlohmann::ordered_json(m_lastSeen[address])
                                                  : nlohmann::ordered_json()}});
             continue;
         }
         std::printf("%7d %6u %6u %12u %9u %8u %13u  %s\n", address, s.polls, s.acks, s.indications,
-                    s.controls, s.recalls, s.crcFailures, s.lastSeen);
+                    s.controls, s.recalls, s.crcFailures, m_lastSeen[address]);
     }
 }
 

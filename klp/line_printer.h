@@ -9,6 +9,7 @@
 
 #include "genisys/link_events.h"
 #include "klp/signals.h"
+#include "klp/station_counts.h"
 
 namespace klp {
 
@@ -38,12 +39,6 @@ public:
     void PrintSummary();
 
 private:
-    struct Station {
-        uint32_t polls, acks, indications, controls, recalls, crcFailures;
-        bool heard;
-        char lastSeen[32];
-    };
-
     void Count(const genisys::LineEvent &line, const char *time);
     void Print(const genisys::LineEvent &line, const char *time, const char *text, size_t length);
     void Log(const char *line, size_t length);
@@ -51,7 +46,8 @@ private:
     PrintOptions m_o;
     StopSignal *m_stop;
     uint32_t m_polls = 0, m_acks = 0;
-    Station m_stations[256] = {};
+    StationCounts m_stations[256] = {};
+    char m_lastSeen[256][32] = {};
 };
 
 }  // namespace klp

@@ -8,6 +8,7 @@
 #include "genisys/genisys_protocol.h"
 #include "klp/commands.h"
 #include "klp/line_printer.h"
+#include "klp/metrics.h"
 #include "klp/output.h"
 #include "klp/signals.h"
 
@@ -15,21 +16,52 @@ namespace klp {
 
 namespace {
 
+// What the link reports goes to the printer and, with --metrics, to the metrics too.
+class MonitorEvents : public genisys::LinkEvents {
+public:
+    MonitorEvents(LinePrinter *printer, LineMetrics *metrics) : m_printer(printer), m_metrics(metrics) {}
+
+    void OnLine(const genisys::LineEvent &line) override
+    {
+        if (m_metrics)
+            m_metrics->OnLine(line);
+        m_printer->OnLine(line);
+    }
+    void OnCounters(uint32_t polls, uint32_t acks) override { m_printer->OnCounters(polls, acks); }
+    void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
+    void OnPortStalled() override
+    {
+        if (m_metrics)
+            m_metrics->SetPortState(PortState::kStalled);
+        m_printer->OnPortStalled();
+    }
+
+private:
+    LinePrinter *m_printer;
+    LineMetrics *m_metrics;
+};
+
 // The link of a monitor: after each chunk the decoder has taken, what it printed goes out, so
 // a reader of the output or the log is never more than one chunk behind.
 class MonitorLink : public CGenisysProtocol {
 public:
-    explicit MonitorLink(LinePrinter *printer) : CGenisysProtocol(printer), m_printer(printer) {}
+    MonitorLink(MonitorEvents *events, LinePrinter *printer, LineMetrics *metrics)
+        : CGenisysProtocol(events), m_printer(printer), m_metrics(metrics)
+    {
+    }
     ~MonitorLink() override { Close(); }
 
     void OnReceive(const uint8_t *bytes, uint32_t count) override
     {
+        if (m_metrics)
+            m_metrics->OnBytes(count);
         CGenisysProtocol::OnReceive(bytes, count);
         m_printer->Flush();
     }
 
 private:
     LinePrinter *m_printer;
+    LineMetrics *m_metrics;
 };
 
 std::chrono::milliseconds Limit(double seconds)
@@ -73,9 +105,17 @@ int RunMonitor(const MonitorOptions &o)
     print.json = o.json;
     print.log = log;
     LinePrinter printer(print, &stop);
-    int code;
+    LineMetrics metrics(o.port.port);
+    int code = kExitOk;
+    std::unique_ptr<MetricsServer> server;
+    if (!o.metrics.empty() && !(server = ServeMetrics(o.metrics, metrics, &code))) {
+        if (log)
+            std::fclose(log);
+        return code;
+    }
+    MonitorEvents events(&printer, o.metrics.empty() ? nullptr : &metrics);
     {
-        MonitorLink link(&printer);
+        MonitorLink link(&events, &printer, o.metrics.empty() ? nullptr : &metrics);
         code = OpenPort(link, o.port);
         if (code == kExitOk) {
             const StopReason reason = stop.WaitFor(Limit(o.duration));

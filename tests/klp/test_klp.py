@@ -9,8 +9,11 @@ import selectors
 import signal
 import subprocess
 import tempfile
+import socket
+import sys
 import time
 import unittest
+import urllib.request
 
 KLP = os.environ.get("KLP", "")
 KLPSIM = os.environ.get("KLPSIM", "")
@@ -541,6 +544,76 @@ class Monitor(Case):
             result = run("monitor", "--port", sim.port, "--duration", "20", timeout=30)
         self.expect(result, 3, r"^klp: port .* stopped responding \(was the adapter unplugged\?\)\.$")
         self.assertRegex(result.stdout, r"\nPolls/ACKs: \d+/\d+\n$")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def get_json(url, timeout=2):
+    with urllib.request.urlopen(url, timeout=timeout) as reply:
+        return json.loads(reply.read())
+
+
+class Metrics(Case):
+    """A real Prometheus server scrapes `monitor --metrics` on the loopback."""
+
+    def start_prometheus(self, target):
+        port = free_port()
+        config = self.path("prometheus.yml", (
+            "global:\n  scrape_interval: 500ms\n  scrape_timeout: 400ms\n"
+            f"scrape_configs:\n  - job_name: klp\n    static_configs:\n      - targets: ['{target}']\n").encode())
+        proc = subprocess.Popen(["prometheus", f"--config.file={config}",
+                                 f"--storage.tsdb.path={self.path('tsdb')}",
+                                 f"--web.listen-address=127.0.0.1:{port}", "--log.level=error"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (proc.terminate(), proc.wait(10)))
+        url = f"http://127.0.0.1:{port}"
+        # Ready, and its target taken up (Prometheus passes new targets on every 5 s).
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            try:
+                if get_json(url + "/api/v1/targets", timeout=1)["data"]["activeTargets"]:
+                    return url
+            except OSError:
+                pass
+            time.sleep(0.2)
+        self.fail("Prometheus did not start scraping")
+
+    def test_prometheus_sees_the_counts_of_the_summary(self):
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+        import genisys_ref as ref
+        kinds = [(0xFB, b""), (0xFA, b""), (0xF2, b"\x01\x02"), (0xFC, b"\x03\x04"), (0xFD, b"")]
+        # Stations 5, 6 and 9, then 9 falls silent while 5 and 6 go on; one garbled frame of 6.
+        early = b"".join(ref.encode(h, a, d, config=False) for a in (5, 6, 9) for h, d in kinds) * 4
+        late = b"".join(ref.encode(h, a, d, config=False) for a in (5, 6) for h, d in kinds) * 40
+        garbled = bytearray(ref.encode(0xF2, 6, b"\x01\x02", config=False))
+        garbled[2] ^= 0x40  # a data byte changed after the CRC was made
+        stream = self.path("stream.bin", early + bytes(garbled) + late)
+        metrics = f"127.0.0.1:{free_port()}"
+        prometheus = self.start_prometheus(metrics)
+        with Sim("--replay", stream, "--replay-rate", "1500") as sim:
+            result = run("monitor", "--json", "--summary", "--port", sim.port, "--metrics", metrics,
+                         "--duration", "5")
+            ended = time.time()
+        self.expect(result, 0)
+        stations = {o["address"]: o for o in map(json.loads, result.stdout.splitlines()) if o["type"] == "station"}
+        self.assertEqual(sorted(stations), [5, 6, 9])
+
+        def query(expr):
+            found = get_json(f"{prometheus}/api/v1/query?query={expr}&time={ended - 0.8}")["data"]["result"]
+            return {int(r["metric"]["station"]): float(r["value"][1]) for r in found}
+        for name in ["polls", "acks", "indications", "controls", "recalls", "crc_failures"]:
+            with self.subTest(name=name):
+                self.assertEqual(query(f"klp_station_{name}_total"),
+                                 {a: float(s[name]) for a, s in stations.items()})
+        self.assertEqual(stations[6]["crc_failures"], 1)
+        seen = query("klp_station_last_seen_seconds")
+        self.assertGreater(seen[9] - seen[5], 1.0, "station 9 fell silent")
+        up = get_json(f"{prometheus}/api/v1/query?query=klp_port_up&time={ended - 0.8}")["data"]["result"]
+        self.assertEqual([r["value"][1] for r in up], ["1"])
 
 
 if __name__ == "__main__":
