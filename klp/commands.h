@@ -15,6 +15,7 @@ struct MonitorOptions {
     std::string log;       // append lines here in CommsLog.txt's format
     std::string metrics;   // [ADDR:]PORT: serve Prometheus metrics there
     double duration = -1;  // seconds; negative: until Ctrl-C
+    bool reopen = false;   // a port that stops answering is waited for and watched again
 };
 int RunMonitor(const MonitorOptions &o);
 

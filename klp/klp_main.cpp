@@ -100,6 +100,9 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
     cmd->add_option("--log", o.log,
                     "also append the lines to FILE in CommsLog.txt's format (date, time, text)")
         ->type_name("FILE");
+    cmd->add_flag("--reopen", o.reopen,
+                  "when the port stops answering (an unplugged adapter), wait for it to come "
+                  "back and go on");
     cmd->add_option("--metrics", o.metrics,
                     "serve Prometheus metrics on [ADDR:]PORT at /metrics (Linux build)")
         ->type_name("[ADDR:]PORT");

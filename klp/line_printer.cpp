@@ -108,22 +108,50 @@ void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const 
     std::fputc('\n', stdout);
 }
 
+bool LinePrinter::OpenLog(const std::string &path)
+{
+    m_logPath = path;
+    m_logReopens = LogReopens();
+    m_log = std::fopen(path.c_str(), "ab");
+    return m_log != nullptr;
+}
+
+bool LinePrinter::CloseLog()
+{
+    if (!m_log)
+        return true;
+    const bool written = !std::ferror(m_log);
+    const bool closed = std::fclose(m_log) == 0;
+    m_log = nullptr;
+    return written && closed;
+}
+
+void LinePrinter::ReopenLogIfAsked()
+{
+    if (m_logPath.empty() || LogReopens() == m_logReopens)
+        return;
+    // Whatever was written goes to the old file, the next line to the new one: none is lost.
+    if ((!CloseLog() || !OpenLog(m_logPath)) && m_stop)
+        m_stop->Raise(StopReason::kLogFailed);
+}
+
 void LinePrinter::Log(const char *line, size_t length)
 {
-    if (!m_o.log)
+    ReopenLogIfAsked();
+    if (!m_log)
         return;
     char date[logline::kMaxStampLength + 1];
     sys::DateText(date, sizeof date);
     char prefix[logline::kBufferSize];
     const size_t n = logline::DatePrefix(prefix, date);
-    std::fwrite(prefix, 1, n, m_o.log);
-    std::fwrite(line, 1, length, m_o.log);
+    std::fwrite(prefix, 1, n, m_log);
+    std::fwrite(line, 1, length, m_log);
 }
 
 void LinePrinter::Flush()
 {
     // The log first: it must not lose lines because standard output went away.
-    if (m_o.log && (std::fflush(m_o.log) != 0 || std::ferror(m_o.log)) && m_stop)
+    if (m_log && (std::fflush(m_log) != 0 || std::ferror(m_log)) && m_stop)
         m_stop->Raise(StopReason::kLogFailed);
     if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && m_stop)
         m_stop->Raise(StopReason::kOutputClosed);

@@ -17,7 +17,6 @@ struct PrintOptions {
     bool polls = false;        // print polls and acknowledgements too (they are counted always)
     bool json = false;         // one JSON object a line
     bool stamped = true;       // time stamps and the log's 255-character lines
-    std::FILE *log = nullptr;  // a copy in CommsLog.txt's format, or none
 };
 
 class LinePrinter : public genisys::LinkEvents {
@@ -29,6 +28,12 @@ public:
     void OnCounters(uint32_t polls, uint32_t acks) override;
     void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
     void OnPortStalled() override;
+
+    // A copy of the lines in CommsLog.txt's format, appended to the file at path; false (with
+    // errno) when it cannot be opened. Reopened before the next line once LogReopens() has
+    // counted a request (logrotate moved the file away); closed, false if a write was lost.
+    bool OpenLog(const std::string &path);
+    bool CloseLog();
 
     // Pushes what was printed out to its readers; the monitor calls it after every chunk.
     void Flush();
@@ -42,9 +47,13 @@ private:
     void Count(const genisys::LineEvent &line, const char *time);
     void Print(const genisys::LineEvent &line, const char *time, const char *text, size_t length);
     void Log(const char *line, size_t length);
+    void ReopenLogIfAsked();
 
     PrintOptions m_o;
     StopSignal *m_stop;
+    std::FILE *m_log = nullptr;
+    std::string m_logPath;
+    unsigned m_logReopens = 0;  // the requests seen when the log was last opened
     uint32_t m_polls = 0, m_acks = 0;
     StationCounts m_stations[256] = {};
     char m_lastSeen[256][32] = {};

@@ -1,5 +1,6 @@
 // `klp monitor` and `klp decode`: the decoder's lines from a live port until Ctrl-C or a time
 // limit, or from a raw byte capture, with the poll/ack counter and the stations' summary.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -7,6 +8,7 @@
 
 #include "genisys/genisys_protocol.h"
 #include "klp/commands.h"
+#include "klp/console.h"
 #include "klp/line_printer.h"
 #include "klp/metrics.h"
 #include "klp/output.h"
@@ -64,10 +66,32 @@ private:
     LineMetrics *m_metrics;
 };
 
-std::chrono::milliseconds Limit(double seconds)
+using Clock = std::chrono::steady_clock;
+
+// What is left of --duration (negative: no limit).
+std::chrono::milliseconds Remaining(double seconds, Clock::time_point start)
 {
-    return std::chrono::milliseconds(seconds < 0 ? -1
-                                                 : static_cast<long long>(seconds * 1000 + 0.5));
+    if (seconds < 0)
+        return std::chrono::milliseconds(-1);
+    const auto end = start + std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+// With --reopen: tries the port once a second until it opens again, Ctrl-C or --duration.
+bool Reopen(CSerialCom &link, const MonitorOptions &o, Clock::time_point start, StopReason *reason)
+{
+    const std::string device = PortDevice(o.port.port);
+    for (;;) {
+        std::chrono::milliseconds wait = Remaining(o.duration, start);
+        if (wait.count() < 0 || wait > std::chrono::milliseconds(1000))
+            wait = std::chrono::milliseconds(1000);
+        *reason = ProcessStop().WaitFor(wait);
+        if (*reason != StopReason::kNone || Remaining(o.duration, start).count() == 0)
+            return false;
+        if (link.Open(device.c_str(), static_cast<int16_t>(o.port.baud)) == SERIAL_OPEN_OK)
+            return true;
+    }
 }
 
 // The end of a run: the counter and summary unless nobody reads them, then how it ended.
@@ -90,40 +114,63 @@ int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
     }
 }
 
+// Watches the port until Ctrl-C, --duration, or a reason to stop; with --reopen a port that
+// stopped answering (an unplugged adapter) is waited for and watched again when it is back.
+int Watch(const MonitorOptions &o, MonitorEvents &events, LinePrinter &printer,
+          LineMetrics *metrics)
+{
+    const Clock::time_point start = Clock::now();
+    StopSignal &stop = ProcessStop();
+    StopReason reason = StopReason::kNone;
+    for (bool first = true;; first = false) {
+        MonitorLink link(&events, &printer, metrics);
+        if (first) {
+            if (const int code = OpenPort(link, o.port))
+                return code;
+        } else if (!Reopen(link, o, start, &reason)) {
+            break;
+        } else {
+            Note("port %s is back; watching it again.", o.port.port.c_str());
+        }
+        if (metrics)
+            metrics->SetPortState(PortState::kOpen);
+        reason = stop.WaitFor(Remaining(o.duration, start));
+        link.Close();  // the reader is done with the printer from here on
+        if (reason != StopReason::kPortStalled || !o.reopen)
+            break;
+        Note("port %s stopped responding (was the adapter unplugged?); waiting for it to come "
+             "back.", o.port.port.c_str());
+        if (metrics)
+            metrics->SetPortState(PortState::kReopening);
+        stop.Clear(StopReason::kPortStalled);
+    }
+    return Finish(printer, reason, o);
+}
+
 }  // namespace
 
 int RunMonitor(const MonitorOptions &o)
 {
-    CatchInterrupts();  // before the port's reader thread starts, which inherits it
-    StopSignal &stop = ProcessStop();
-    std::FILE *log = nullptr;
-    if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "ab")) == nullptr)
-        return Fail(kExitFile, "cannot open the log file %s for appending: %s.", o.log.c_str(),
-                    std::strerror(errno));
+    // A service's log is reopened on SIGHUP, after logrotate moved it.
+    CatchInterrupts(!o.log.empty());  // before the port's reader thread starts, which inherits it
     PrintOptions print;
     print.polls = o.polls;
     print.json = o.json;
-    print.log = log;
-    LinePrinter printer(print, &stop);
+    LinePrinter printer(print, &ProcessStop());
+    if (!o.log.empty() && !printer.OpenLog(o.log))
+        return Fail(kExitFile, "cannot open the log file %s for appending: %s.", o.log.c_str(),
+                    std::strerror(errno));
     LineMetrics metrics(o.port.port);
     int code = kExitOk;
     std::unique_ptr<MetricsServer> server;
     if (!o.metrics.empty() && !(server = ServeMetrics(o.metrics, metrics, &code))) {
-        if (log)
-            std::fclose(log);
+        printer.CloseLog();
         return code;
     }
-    MonitorEvents events(&printer, o.metrics.empty() ? nullptr : &metrics);
-    {
-        MonitorLink link(&events, &printer, o.metrics.empty() ? nullptr : &metrics);
-        code = OpenPort(link, o.port);
-        if (code == kExitOk) {
-            const StopReason reason = stop.WaitFor(Limit(o.duration));
-            link.Close();  // the reader is done with the printer from here on
-            code = Finish(printer, reason, o);
-        }
-    }
-    if (log && std::fclose(log) != 0 && code == kExitOk)
+    LineMetrics *served = server ? &metrics : nullptr;
+    MonitorEvents events(&printer, served);
+    code = Watch(o, events, printer, served);
+    if (!printer.CloseLog() && code == kExitOk)
         code = Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
     return code;
 }

@@ -32,6 +32,16 @@ public:
             m_onRaise();
     }
 
+    // Takes a reason back, unless another came first: a port that stalled came back.
+    void Clear(StopReason reason)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_reason != reason)
+            return;
+        m_reason = StopReason::kNone;
+        m_raised = false;
+    }
+
     // True once a reason was raised; safe under any other lock.
     bool Raised() const { return m_raised.load(); }
 
@@ -69,7 +79,10 @@ private:
 StopSignal &ProcessStop();
 
 // From now on Ctrl-C, a termination request or a closed console raise kInterrupted on
-// ProcessStop() instead of ending the process. Call before any other thread starts.
-void CatchInterrupts();
+// ProcessStop() instead of ending the process. Call before any other thread starts. With
+// hangUpReopens, a hang-up (SIGHUP, as logrotate sends a service) asks for the log to be
+// reopened instead (LogReopens counts the requests); Windows has no such signal.
+void CatchInterrupts(bool hangUpReopens = false);
+unsigned LogReopens();
 
 }  // namespace klp

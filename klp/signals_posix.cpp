@@ -1,8 +1,10 @@
 // Ctrl-C on POSIX: SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by one
-// thread of their own, which may then use the stop signal's lock (a handler could not).
+// thread of their own, which may then use the stop signal's lock (a handler could not). A
+// service's SIGHUP asks for its log to be reopened, as daemons do for logrotate.
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <thread>
 
 #include "klp/signals.h"
@@ -15,7 +17,13 @@ StopSignal &ProcessStop()
     return *stop;
 }
 
-void CatchInterrupts()
+namespace {
+std::atomic<unsigned> g_logReopens{0};
+}  // namespace
+
+unsigned LogReopens() { return g_logReopens.load(); }
+
+void CatchInterrupts(bool hangUpReopens)
 {
     static sigset_t set;
     sigemptyset(&set);
@@ -24,10 +32,14 @@ void CatchInterrupts()
     sigaddset(&set, SIGHUP);
     // Threads started later (the port's reader) inherit the mask.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([] {
+    std::thread([hangUpReopens] {
         for (;;) {
             int signal = 0;
-            if (sigwait(&set, &signal) == 0)
+            if (sigwait(&set, &signal) != 0)
+                continue;
+            if (signal == SIGHUP && hangUpReopens)
+                ++g_logReopens;
+            else
                 ProcessStop().Raise(StopReason::kInterrupted);
         }
     }).detach();

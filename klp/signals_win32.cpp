@@ -30,6 +30,8 @@ StopSignal &ProcessStop()
     return *stop;
 }
 
-void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void CatchInterrupts(bool) { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+unsigned LogReopens() { return 0; }
 
 }  // namespace klp

@@ -539,6 +539,47 @@ class Monitor(Case):
         lines, (polls, acks), _ = self.lines_and_counter(out)
         self.assertGreater(polls + acks, 0)
 
+    def test_a_rotated_log_loses_no_line(self):
+        log = self.path("klp.log")
+        with Sim("--traffic", "200", "--stations", "5") as sim:
+            proc = subprocess.Popen([KLP, "monitor", "--port", sim.port, "--polls", "--log", log],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="latin-1")
+            time.sleep(1)
+            os.rename(log, log + ".1")  # as logrotate does, then it sends SIGHUP
+            proc.send_signal(signal.SIGHUP)
+            time.sleep(1)
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=10)
+        self.assertEqual((proc.returncode, err), (0, ""))
+        lines, _, _ = self.lines_and_counter(out)
+        logged = []
+        for name in (log + ".1", log):
+            with open(name, "rb") as f:
+                part = [line.split("\t", 1)[1] for line in f.read().decode("latin-1").splitlines()]
+            self.assertGreater(len(part), 10, name)
+            logged += part
+        self.assertEqual(logged, lines)
+
+    def test_an_unplugged_port_is_watched_again_with_reopen(self):
+        link = self.path("com")
+        first = Sim("--traffic", "100", "--stations", "5", "--link", link, "--vanish-after", "800")
+        proc = subprocess.Popen([KLP, "monitor", "--port", link, "--reopen", "--duration", "5"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="latin-1")
+        try:
+            first.proc.wait(10)
+            time.sleep(0.5)
+            with Sim("--traffic", "100", "--stations", "6", "--link", link):
+                out, err = proc.communicate(timeout=15)
+        finally:
+            first.stop()
+            if proc.poll() is None:
+                proc.kill()
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertRegex(err, r"stopped responding .*waiting for it to come back\.\nklp: port .* is back; watching it again\.\n$")
+        lines, _, _ = self.lines_and_counter(out)
+        self.assertTrue(any(" ID 5 Rx" in line or "\tID 5 Rx" in line for line in lines))
+        self.assertTrue(any("\tID 6 Rx" in line for line in lines), "lines after the port came back")
+
     def test_a_vanishing_port_ends_it_with_a_port_failure(self):
         with Sim("--traffic", "50", "--vanish-after", "700") as sim:
             result = run("monitor", "--port", sim.port, "--duration", "20", timeout=30)
