@@ -16,6 +16,7 @@ struct MonitorOptions {
     std::string metrics;   // [ADDR:]PORT: serve Prometheus metrics there
     double duration = -1;  // seconds; negative: until Ctrl-C
     bool reopen = false;   // a port that stops answering is waited for and watched again
+    std::string time = "page";  // page, ms or iso: how lines are stamped on standard output
 };
 int RunMonitor(const MonitorOptions &o);
 

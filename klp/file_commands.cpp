@@ -1,7 +1,9 @@
 // `klp show`, `klp diff` and `klp set`: .klp files read and written as the program's Open and
 // Save do, and edited with the configuration page's ranges and conversions.
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -62,6 +64,10 @@ int LoadRecordFile(const std::string &path, ConfigRecord *record)
 
 int SaveRecordFile(const std::string &path, const ConfigRecord &record)
 {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        return Fail(kExitFile, "Failed to create/open config file: %s (it is a folder; give a "
+                    "file's name).", path.c_str());
     bool inPlace = false;
     const files::WriteResult result = config::SaveRecordFile(path.c_str(), record, &inPlace);
     if (const char *text = config::SaveFailureText(result))

@@ -1,5 +1,6 @@
 // klp: the command-line companion of KLP Config. The command line (CLI11), the help texts, the
 // exit-code table, and the hand-over to each command.
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -10,6 +11,8 @@
 #include "klp/commands.h"
 #include "klp/console.h"
 #include "klp/output.h"
+#include "klp/record_text.h"
+#include "klp/usage.h"
 
 namespace {
 
@@ -20,28 +23,40 @@ const char kAbout[] =
     "Watches a Genisys line, finds the units on it, reads, writes and compares their\n"
     "configurations, and decodes captures. 'klp COMMAND --help' tells more about a command.";
 
-// The exit codes, as scripts see them (klp/output.h).
-const char kExitCodes[] =
-    "Exit codes:\n"
-    "  0  done\n"
-    "  1  diff: the files differ\n"
-    "  2  bad usage: unknown command or option, a field or value the page would not take\n"
-    "  3  port trouble: missing, busy, refused its settings, or stopped responding\n"
-    "  4  file trouble: cannot be read, wrong size, cannot be written\n"
-    "  5  no answer from the unit, or a late, short, long or garbled one; write: nothing was\n"
-    "     committed\n"
-    "  6  write: the commit went out, but the record read back differs or did not come\n"
-    "  7  two units answered at one address, or the address a write moves to is taken\n"
-    "130  interrupted (Ctrl-C); write says whether the commit went out\n";
+// klp's help: each option with its value's name only (CLI11 would add types, counts and
+// "REQUIRED"), positionals by their value's name, usage as "klp diff [options] A.klp B.klp".
+class HelpLayout : public CLI::Formatter {
+public:
+    HelpLayout() { column_width(28); }
+
+    std::string make_option_name(const CLI::Option *o, bool positional) const override
+    {
+        return positional ? o->get_type_name() : CLI::Formatter::make_option_name(o, false);
+    }
+    std::string make_option_opts(const CLI::Option *o) const override
+    {
+        return o->get_type_name().empty() || o->get_positional() ? "" : " " + o->get_type_name();
+    }
+    std::string make_usage(const CLI::App *app, std::string name) const override
+    {
+        std::string usage = "Usage: " + name;
+        if (!app->get_subcommands({}).empty())
+            usage += " COMMAND";
+        usage += " [options]";
+        for (const CLI::Option *o : app->get_options([](const CLI::Option *o) { return o->get_positional(); }))
+            usage += " " + (o->get_required() ? o->get_type_name() : "[" + o->get_type_name() + "]");
+        return usage + "\n";
+    }
+};
 
 const char kPortHelp[] = "serial port: /dev/ttyUSB0 on Linux, COM3 on Windows";
 const char kBaudHelp[] = "baud rate of the Genisys line: 1200, 2400, 4800, 9600 or 19200";
 
 void AddPort(CLI::App *cmd, PortOptions &o)
 {
-    cmd->add_option("-p,--port", o.port, kPortHelp)->required()->type_name("PORT");
+    cmd->add_option("-p,--port", o.port, kPortHelp)->required()->check(NotEmpty())->type_name("PORT");
     cmd->add_option("-b,--baud", o.baud, kBaudHelp)
-        ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200}))
+        ->check(CLI::IsMember({"1200", "2400", "4800", "9600", "19200"}))
         ->capture_default_str()
         ->type_name("RATE");
 }
@@ -55,14 +70,14 @@ void AddSlave(CLI::App *cmd, int &slave, const char *help)
 {
     cmd->add_option("-s,--slave", slave, help)
         ->required()
-        ->check(CLI::Range(1, 255))
+        ->check(Decimal(1, 255))
         ->type_name("ADDR");
 }
 
 void AddWait(CLI::App *cmd, int &waitMs, const char *help)
 {
     cmd->add_option("-w,--wait", waitMs, help)
-        ->check(CLI::Range(1, 60000))
+        ->check(Decimal(1, 60000))
         ->capture_default_str()
         ->type_name("MS");
 }
@@ -100,6 +115,12 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
     cmd->add_option("--log", o.log,
                     "also append the lines to FILE in CommsLog.txt's format (date, time, text)")
         ->type_name("FILE");
+    cmd->add_option("--time", o.time,
+                    "how lines are stamped: page (the Comms page's), ms (with milliseconds) or "
+                    "iso (ISO 8601 with milliseconds); the log keeps the page's")
+        ->check(CLI::IsMember({"page", "ms", "iso"}))
+        ->capture_default_str()
+        ->type_name("STAMP");
     cmd->add_flag("--reopen", o.reopen,
                   "when the port stops answering (an unplugged adapter), wait for it to come "
                   "back and go on");
@@ -107,7 +128,7 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
                     "serve Prometheus metrics on [ADDR:]PORT at /metrics (Linux build)")
         ->type_name("[ADDR:]PORT");
     cmd->add_option("--duration", o.duration, "stop after this many seconds")
-        ->check(CLI::PositiveNumber)
+        ->check(Seconds(10 * 365 * 24 * 3600.0))
         ->type_name("S");
     cmd->add_flag("--summary", o.summary,
                   "at the end, one row per station: polls, acks, indications, controls, recalls, "
@@ -151,16 +172,16 @@ Command SetUpScan(CLI::App &app, ScanOptions &o)
         "  klp scan --port /dev/ttyUSB0 --from 1 --to 20\n");
     AddPort(cmd, o.port);
     cmd->add_option("--from", o.from, "first address")
-        ->check(CLI::Range(1, 255))
+        ->check(Decimal(1, 255))
         ->capture_default_str()
         ->type_name("ADDR");
     cmd->add_option("--to", o.to, "last address")
-        ->check(CLI::Range(1, 255))
+        ->check(Decimal(1, 255))
         ->capture_default_str()
         ->type_name("ADDR");
     AddWait(cmd, o.waitMs, "how long to wait for each address to answer (--burst: after the last)");
     cmd->add_option("--retries", o.retries, "ask a silent address this many times more (noisy lines)")
-        ->check(CLI::Range(0, 9))
+        ->check(Decimal(0, 9))
         ->capture_default_str()
         ->type_name("N");
     cmd->add_flag("--burst", o.burst, "send every request back to back, then collect the answers");
@@ -183,7 +204,9 @@ Command SetUpRead(CLI::App &app, ReadOptions &o)
     AddSlave(cmd, o.slave, "the unit's Genisys address (the page's \"slave to config\")");
     AddWait(cmd, o.waitMs, "how long to wait for the answer");
     cmd->add_option("-o,--output", o.output,
-                    "save the record to FILE (14 bytes, as the program's Save does)")
+                    "save the record to FILE (14 bytes, as the program's Save does); '-' for "
+                    "standard output")
+        ->check(NotEmpty())
         ->type_name("FILE");
     cmd->add_flag("--first", o.first, "when two units answer, take the first answer all the same");
     AddJson(cmd, o.json, "the unit and its record as one JSON object");
@@ -212,7 +235,7 @@ Command SetUpWrite(CLI::App &app, WriteOptions &o)
     AddWait(cmd, o.waitMs, "how long to wait for each answer");
     cmd->add_option("--reset-ms", o.resetMs,
                     "how long the unit takes to save and reset before the read-back")
-        ->check(CLI::Range(0, 60000))
+        ->check(Decimal(0, 60000))
         ->capture_default_str()
         ->type_name("MS");
     cmd->add_flag(
@@ -266,13 +289,79 @@ Command SetUpSet(CLI::App &app, FileOptions &o)
         ->type_name("FIELD=VALUE");
     cmd->add_flag("--defaults", o.defaults,
                   "start from the page's defaults (the file need not exist)");
+    cmd->footer(cmd->get_footer() + "\nFields:\n" + FieldTable());
     return {cmd, [&o] { return RunSet(o); }};
 }
 
+// "--slave: takes 1 to 255, not 'abc'" reads as "--slave takes 1 to 255, not 'abc'".
 std::string FailureMessage(const CLI::App *, const CLI::Error &e)
 {
-    return std::string("klp: ") + e.what() +
-           "\nRun 'klp --help' or 'klp COMMAND --help' for more.\n";
+    std::string what = e.what();
+    const size_t colon = what.find(": takes ");
+    if (colon != std::string::npos && what.compare(0, 1, "-") == 0)
+        what.erase(colon, 1);
+    const size_t needs = what.find(": needs ");
+    if (needs != std::string::npos && what.compare(0, 1, "-") == 0)
+        what.erase(needs, 1);
+    return "klp: " + what + ".\nRun 'klp --help' or 'klp help COMMAND' for more.\n";
+}
+
+std::vector<std::string> Names(const std::vector<const CLI::App *> &commands)
+{
+    std::vector<std::string> names;
+    for (const CLI::App *c : commands)
+        names.push_back(c->get_name());
+    return names;
+}
+
+// A command or option that does not exist, said before the parser says it less plainly:
+// "'scna' is not a klp command; did you mean 'scan'?". kExitOk when there is none.
+int Misspelt(const CLI::App &app, int argc, char **argv)
+{
+    if (argc < 2 || argv[1][0] == '-')
+        return kExitOk;
+    const std::vector<const CLI::App *> commands = app.get_subcommands({});
+    const std::string typed = argv[1];
+    const CLI::App *command = nullptr;
+    for (const CLI::App *c : commands)
+        command = c->get_name() == typed ? c : command;
+    if (!command) {
+        const std::string near = Closest(typed, Names(commands));
+        return Fail(kExitUsage, "'%s' is not a klp command%s", typed.c_str(),
+                    near.empty() ? "; 'klp --help' lists them."
+                                 : ("; did you mean '" + near + "'?").c_str());
+    }
+    std::vector<std::string> options;
+    for (const CLI::Option *o : command->get_options())
+        for (const std::string &name : o->get_lnames())
+            options.push_back("--" + name);
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--")
+            break;
+        if (arg.compare(0, 2, "--") != 0)
+            continue;
+        arg = arg.substr(0, arg.find('='));
+        if (std::find(options.begin(), options.end(), arg) != options.end())
+            continue;
+        const std::string near = Closest(arg, options);
+        const std::string list = "; 'klp help " + typed + "' lists them.";
+        return Fail(kExitUsage, "klp %s has no option %s%s", typed.c_str(), arg.c_str(),
+                    near.empty() ? list.c_str() : ("; did you mean " + near + "?").c_str());
+    }
+    return kExitOk;
+}
+
+// "klp help" and "klp help COMMAND" are "klp --help" and "klp COMMAND --help".
+std::vector<std::string> Arguments(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "help") {
+        args.erase(args.begin());
+        args.resize(std::min<size_t>(args.size(), 1));
+        args.push_back("--help");
+    }
+    return args;
 }
 
 }  // namespace
@@ -283,12 +372,12 @@ int main(int argc, char **argv)
     CLI::App app(kAbout, "klp");
     // Set before the commands are added: they take these over.
     app.failure_message(FailureMessage);
+    app.formatter(std::make_shared<HelpLayout>());
     // "/dev/ttyUSB0" and "/tmp/x.klp" are names, not Windows-style options, on every platform.
     app.allow_windows_style_options(false);
-    app.footer(kExitCodes);
-    app.set_version_flag("--version", KLP_VERSION);  // the project's version, from CMake
+    app.footer(ExitCodeTable());
+    app.set_version_flag("-V,--version", "klp " KLP_VERSION);  // the project's version, from CMake
     app.require_subcommand(0, 1);
-    app.get_formatter()->column_width(28);
 
     Options o;
     const Command commands[] = {
@@ -296,11 +385,17 @@ int main(int argc, char **argv)
         SetUpRead(app, o.read),       SetUpWrite(app, o.write),   SetUpShow(app, o.show),
         SetUpDiff(app, o.diff),       SetUpSet(app, o.set),
     };
-    for (const Command &c : commands)
-        c.app->footer(c.app->get_footer() + "\n" + kExitCodes);
+    app.add_subcommand("help", "help on klp, or on one command: klp help COMMAND");
 
+    std::vector<std::string> args = Arguments(argc, argv);
+    std::vector<char *> argvHelped = {argv[0]};
+    for (std::string &a : args)
+        argvHelped.push_back(&a[0]);
+    if (const int code = Misspelt(app, static_cast<int>(argvHelped.size()), argvHelped.data()))
+        return code;
     try {
-        app.parse(argc, argv);
+        std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+        app.parse(args);
     } catch (const CLI::ParseError &e) {
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitUsage;

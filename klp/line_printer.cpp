@@ -1,7 +1,11 @@
 // The decoder's lines on standard output and in the log file, and the counts per station.
 #include "klp/line_printer.h"
 
+#include <chrono>
 #include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -35,6 +39,32 @@ const char *KindName(LineKind kind)
         if (k.kind == kind)
             return k.name;
     return "other";
+}
+
+// Now, with milliseconds: "21:27:33.042", or "2026-12-09T21:27:33.042+0100".
+std::string MachineStamp(Stamp stamp)
+{
+    static std::mutex localTime;  // std::localtime shares one result
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    char date[32] = "", time[16] = "", zone[8] = "";
+    {
+        std::lock_guard<std::mutex> lock(localTime);
+        const std::tm *t = std::localtime(&seconds);
+        if (t) {
+            std::strftime(date, sizeof date, "%Y-%m-%dT", t);
+            std::strftime(time, sizeof time, "%H:%M:%S", t);
+            std::strftime(zone, sizeof zone, "%z", t);
+        }
+    }
+    char out[64];
+    if (stamp == Stamp::kIso)
+        std::snprintf(out, sizeof out, "%s%s.%03ld%s", date, time, ms, zone);
+    else
+        std::snprintf(out, sizeof out, "%s.%03ld", time, ms);
+    return out;
 }
 
 std::string HeaderText(uint8_t header)
@@ -83,7 +113,8 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
     const size_t length = logline::Build(built, time, m);
     Log(built, length);
     const size_t textStart = std::strlen(time) + 1;  // after the time and its TAB
-    Print(line, time, built + textStart, length - 2 - textStart);
+    const std::string stamp = m_o.stamp == Stamp::kPage ? time : MachineStamp(m_o.stamp);
+    Print(line, stamp.c_str(), built + textStart, length - 2 - textStart);
 }
 
 void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const char *text,

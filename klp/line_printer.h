@@ -13,10 +13,15 @@
 
 namespace klp {
 
+// How a line is stamped on standard output: as the Comms page does (the log file always is),
+// with milliseconds, or in ISO 8601 with milliseconds and the zone, for machines.
+enum class Stamp { kPage, kMilliseconds, kIso };
+
 struct PrintOptions {
     bool polls = false;        // print polls and acknowledgements too (they are counted always)
     bool json = false;         // one JSON object a line
     bool stamped = true;       // time stamps and the log's 255-character lines
+    Stamp stamp = Stamp::kPage;
 };
 
 class LinePrinter : public genisys::LinkEvents {

@@ -156,6 +156,8 @@ int RunMonitor(const MonitorOptions &o)
     PrintOptions print;
     print.polls = o.polls;
     print.json = o.json;
+    print.stamp = o.time == "iso" ? Stamp::kIso
+                                  : o.time == "ms" ? Stamp::kMilliseconds : Stamp::kPage;
     LinePrinter printer(print, &ProcessStop());
     if (!o.log.empty() && !printer.OpenLog(o.log))
         return Fail(kExitFile, "cannot open the log file %s for appending: %s.", o.log.c_str(),

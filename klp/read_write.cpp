@@ -21,6 +21,13 @@ using Until = UnitLink::Until;
 
 constexpr int kReadBackTries = 3;  // a unit that takes a little longer to reset still gets found
 
+// "answer the read request after the reset" asks for "the read request after the reset";
+// "acknowledge the record" for "the record".
+std::string RequestOf(const std::string &action)
+{
+    return action.substr(action.find(' ') + 1);
+}
+
 // Why an exchange did not give what was asked, as one sentence: "address 1 on COM3 did not
 // <action> within 1000 ms", what was heard instead, and what it means (`after`).
 std::string AnswerFailure(const UnitLink::Answers &a, const char *action, int address,
@@ -30,9 +37,13 @@ std::string AnswerFailure(const UnitLink::Answers &a, const char *action, int ad
         return std::string("interrupted") + after;
     if (!a.portFailure.empty())
         return a.portFailure + after;
+    const std::string unit = "address " + std::to_string(address) + " on " + port;
+    // A garbled frame of its own is an answer, just not a good one; anyone else's is not.
+    if (!a.garbled.empty() && a.garbled.compare(0, 3, "an ") != 0)
+        return unit + " gave no good answer to " + RequestOf(action) + " " + within + ": it sent " +
+               a.garbled + after;
     const std::string heard = a.garbled.empty() ? "" : ": heard " + a.garbled + " instead";
-    return "address " + std::to_string(address) + " on " + port + " did not " + action + " " +
-           within + heard + after;
+    return unit + " did not " + action + " " + within + heard + after;
 }
 
 std::string Within(int waitMs) { return "within " + std::to_string(waitMs) + " ms"; }
@@ -204,6 +215,11 @@ int RunRead(const ReadOptions &o)
     if (twice)
         Note("address %d answered %s: %s; the first answer is taken (--first).", o.slave,
              TimesText(a.responses.size()).c_str(), AnswersText(a.responses).c_str());
+    if (o.output == "-") {
+        // The record's 14 bytes alone: anything else would spoil them.
+        std::fwrite(r.record.bytes(), 1, ConfigRecord::kSize, stdout);
+        return std::fflush(stdout) == 0 ? kExitOk : Fail(kExitFile, "write error on standard output.");
+    }
     if (o.json) {
         PrintJson({{"port", o.port.port},
                    {"address", o.slave},

@@ -280,6 +280,17 @@ std::string FirmwareText(const config::ReadResponse &r)
     return std::to_string(r.firmwareMajor) + "." + std::to_string(r.firmwareMinor);
 }
 
+std::string FieldTable()
+{
+    std::string out;
+    for (const Field &f : config::kFields) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-18s %s\n", f.name, RangeText(f).c_str());
+        out += line;
+    }
+    return out;
+}
+
 std::string TimesText(size_t n) { return n == 2 ? "twice" : std::to_string(n) + " times"; }
 
 std::string AnswersText(const std::vector<config::ReadResponse> &responses)

@@ -29,6 +29,9 @@ void PrintRecord(std::FILE *out, const ConfigRecord &r);
 // the fields outside the page's ranges.
 nlohmann::ordered_json RecordJson(const ConfigRecord &r);
 
+// The fields `klp set` takes, a line each: the name and what the page takes.
+std::string FieldTable();
+
 // What the page lists for a field: "1 to 255", "100 to 2550 mS", "on or off",
 // "one of 1200, 2400, 4800, 9600, 19200".
 std::string RangeText(const config::Field &f);

@@ -55,7 +55,7 @@ private:
 };
 
 const char kDipPrefix[] = "Dip Switch: ";
-constexpr int kDipWidth = 42;  // the DIP switch column, when a note follows it
+constexpr int kDipWidth = 46;  // the DIP switch column, when a note follows it: the longest and two spaces
 
 // The DIP switch text without its words in front: the column's heading says them.
 std::string DipColumn(const config::ReadResponse &r)

@@ -85,7 +85,7 @@ class Case(unittest.TestCase):
     def expect(self, result, code, message=None):
         self.assertEqual(result.returncode, code, result.stderr)
         if message:
-            self.assertRegex(result.stderr, message)
+            self.assertRegex(result.stderr, re.compile(message, re.M))
 
 
 class FilesAndUsage(Case):
@@ -98,11 +98,22 @@ class FilesAndUsage(Case):
         nowhere = os.path.join(self.dir, "no-such-folder", "x.klp")
         cases = [
             ([], 2, r"a command is required"),
-            (["bogus"], 2, r"not expected: bogus"),
+            (["bogus"], 2, r"^klp: 'bogus' is not a klp command; 'klp --help' lists them\.$"),
+            (["scna", "--port", "/dev/null"], 2, r"^klp: 'scna' is not a klp command; did you mean 'scan'\?$"),
+            (["scan", "--prot", plain], 2, r"^klp: klp scan has no option --prot; did you mean --port\?$"),
+            (["help", "scna"], 2, r"did you mean 'scan'"),
+            (["read", "--port", plain, "-s", "abc"], 2, r"^klp: --slave takes 1 to 255, not 'abc'\.$"),
+            (["read", "--port", plain, "-s", "0x07"], 2, r"^klp: --slave takes 1 to 255, not '0x07'\.$"),
+            (["read", "--port", "", "-s", "1"], 2, r"^klp: --port needs a value\.$"),
+            (["read", "--port", plain, "-s", "1", "-o", ""], 2, r"^klp: --output needs a value\.$"),
+            (["monitor", "--port", plain, "--duration", "nan"], 2, r"--duration takes a number of seconds above 0 and up to 315360000, not 'nan'"),
+            (["monitor", "--port", plain, "--duration", "1e999"], 2, r"not '1e999'\.$"),
+            (["monitor", "--port", plain, "--time", "utc"], 2, r"--time"),
+            (["set", good, "baud=1"], 2, r"baud takes one of 1200, 2400, 4800, 9600, 19200, not '1'"),
             (["read", "--slave", "1"], 2, r"--port is required"),
             (["read", "--port", plain, "--slave", "0"], 2, r"--slave"),
             (["read", "--port", plain, "--slave", "1", "--baud", "1234"], 2, r"--baud"),
-            (["monitor", "--port", plain, "--duration", "0"], 2, r"--duration"),
+            (["monitor", "--port", plain, "--duration", "0"], 2, r"^klp: --duration takes a number of seconds above 0 and up to 315360000, not '0'\.$"),
             (["scan", "--port", plain, "--from", "9", "--to", "3"], 2, r"--from 9 is above --to 3"),
             (["set", good], 2, r"assignments is required"),
             (["set", good, "poll_time_ms=99"], 2, r"poll_time_ms takes 100 to 2550 mS, in steps of 10"),
@@ -262,6 +273,10 @@ class UnitExchange(Case):
             self.assertEqual(self.read_bytes(out), bytes(record))
             unit = json.loads(run("read", "--json", "--port", sim.port, "--slave", 4).stdout)
             self.assertEqual((unit["firmware"], unit["mode"], unit["record"]["slave_id"]), ("3.12", 2, 4))
+            raw = subprocess.run([KLP, "read", "--port", sim.port, "--slave", "4", "-o", "-"], capture_output=True)
+            self.assertEqual((raw.returncode, raw.stdout), (0, bytes(record)))
+            self.expect(run("read", "--port", sim.port, "--slave", 4, "-o", self.dir), 4,
+                        r"Failed to create/open config file: .* \(it is a folder; give a file's name\)\.$")
             unwritable = run("read", "--port", sim.port, "--slave", 4, "-o", os.path.join(self.dir, "no", "x.klp"))
             self.expect(unwritable, 4, r"^klp: Failed to create/open config file")
             self.assertIn("F/W v3.12", unwritable.stdout)
@@ -271,10 +286,11 @@ class UnitExchange(Case):
         cases = [
             (["--silent"], "read", 5, r"address 1 on .* did not answer the read request within 500 ms\.$"),
             (["--delay", "1500"], "read", 5, r"did not answer the read request within 500 ms\.$"),
-            (["--bad-crc"], "read", 5, r"did not answer .*: heard a frame with a bad CRC instead\.$"),
+            (["--bad-crc"], "read", 5, r"gave no good answer to the read request within 500 ms: it sent a frame with a bad CRC\.$"),
+            (["--short-response"], "read", 5, r"gave no good answer to the read request within 500 ms: it sent a read response of 21 bytes \(not 22\)\.$"),
             (["--silent"], "write", 5, r"did not acknowledge the record within 500 ms; nothing was committed\.$"),
             (["--delay", "1500"], "write", 5, r"did not acknowledge the record .*nothing was committed"),
-            (["--bad-crc"], "write", 5, r"heard a frame with a bad CRC instead; nothing was committed"),
+            (["--bad-crc"], "write", 5, r"gave no good answer to the record within 500 ms: it sent a frame with a bad CRC; nothing was committed"),
         ]
         new = self.path("new.klp", DEFAULTS[:4] + bytes([50]) + DEFAULTS[5:])
         for fault, command, code, message in cases:
