@@ -125,7 +125,7 @@ void LinePrinter::Flush()
     // The log first: it must not lose lines because standard output went away.
     if (m_o.log && (std::fflush(m_o.log) != 0 || std::ferror(m_o.log)) && m_stop)
         m_stop->Raise(StopReason::kLogFailed);
-    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && m_stop)
+    if (!FlushOutput() && m_stop)
         m_stop->Raise(StopReason::kOutputClosed);
 }
 

@@ -417,6 +417,30 @@ class Monitor(Case):
         lines, (polls, acks), _ = self.lines_and_counter(out)
         self.assertGreater(polls + acks, 0)
 
+    def test_output_or_log_that_cannot_be_written_is_file_trouble(self):
+        # (arguments, where standard output goes, exit code, message); {port} is the unit's.
+        good = self.path("good.klp", DEFAULTS)
+        other = self.path("other.klp", DEFAULTS[:3] + bytes([9]) + DEFAULTS[4:])
+        full = r"^klp: write error: No space left on device\n$"
+        cases = [
+            (["decode", CAPTURE], "/dev/full", 4, full),
+            (["decode", "--json", "--summary", CAPTURE], "/dev/full", 4, full),
+            (["show", good], "/dev/full", 4, full),
+            (["diff", good, other], "/dev/full", 4, full),
+            (["monitor", "--port", "{port}", "--duration", "5"], "/dev/full", 4, full),
+            (["monitor", "--port", "{port}", "--duration", "5", "--log", "/dev/full"], os.devnull, 4,
+             r"^klp: cannot write to the log file /dev/full\.\n$"),
+            (["decode", CAPTURE], os.devnull, 0, r"^$"),
+        ]
+        for args, out, code, message in cases:
+            with self.subTest(args=args, out=out), Sim("--traffic", "100") as sim, open(out, "w") as sink:
+                started = time.monotonic()
+                result = subprocess.run([KLP] + [a.format(port=sim.port) for a in args], stdout=sink,
+                                        stderr=subprocess.PIPE, timeout=30, encoding="latin-1")
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertRegex(result.stderr, message)
+                self.assertLess(time.monotonic() - started, 4)  # the first failed write ends it
+
     def test_a_vanishing_port_ends_it_with_a_port_failure(self):
         with Sim("--traffic", "50", "--vanish-after", "700") as sim:
             result = run("monitor", "--port", sim.port, "--duration", "20", timeout=30)
