@@ -24,7 +24,15 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_reason == StopReason::kNone)
             m_reason = reason;
+        m_interrupted = m_interrupted || reason == StopReason::kInterrupted;
         m_changed.notify_all();
+    }
+
+    // Waits for Ctrl-C, even one that comes after the run stopped for another reason.
+    void WaitForInterrupt()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_interrupted; });
     }
 
     // Waits until a reason is raised or the time is up (kNone then). A negative time waits
@@ -44,6 +52,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     StopReason m_reason = StopReason::kNone;
+    bool m_interrupted = false;
 };
 
 // The process's one stop signal: interrupts can come at any moment, so it lives as long as

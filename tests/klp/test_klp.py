@@ -2,13 +2,16 @@
 pseudo-terminal, including units that are silent, late or answer with a bad CRC and a write that
 moves the unit to a new slave ID; and tables of bad usage and bad files with their message and
 exit code. Run through CTest (it sets KLP, KLPSIM and KLP_CAPTURE)."""
+import fcntl
 import json
 import os
 import re
 import selectors
 import signal
+import struct
 import subprocess
 import tempfile
+import termios
 import time
 import unittest
 
@@ -440,6 +443,42 @@ class Monitor(Case):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertRegex(result.stderr, message)
                 self.assertLess(time.monotonic() - started, 4)  # the first failed write ends it
+
+    def test_output_nobody_reads_never_holds_it(self):
+        # Standard output a pipe that fills and is never read: the reader thread blocks while
+        # printing. Ctrl-C ends klp within 2 s; without Ctrl-C, Close gives up on the reader
+        # after its 10 s, and klp ends without touching what the reader holds.
+        # (arguments, Ctrl-C, at most seconds from Ctrl-C or start, message)
+        cases = [
+            (["--polls"], True, 2, r"^klp: standard output is not taking lines; stopped without the counter\.\n$"),
+            (["--polls", "--duration", "1"], False, 14, r"^klp: the port's reader is stuck on output nobody reads"),
+        ]
+        for args, interrupt, limit, message in cases:
+            with self.subTest(args=args), Sim("--traffic", "400") as sim:
+                r, w = os.pipe()
+                fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ: a pipe that fills at once
+                proc = subprocess.Popen([KLP, "monitor", "--port", sim.port] + args, stdout=w,
+                                        stderr=subprocess.PIPE, encoding="latin-1")
+                os.close(w)
+                try:
+                    started = time.monotonic()
+                    queued = lambda: struct.unpack("i", fcntl.ioctl(r, termios.FIONREAD, b"\0" * 4))[0]
+                    while queued() < 3584:
+                        self.assertLess(time.monotonic() - started, 10, "the pipe never filled")
+                        time.sleep(0.05)
+                    if interrupt:
+                        time.sleep(0.3)  # the reader is stuck in its write by now
+                        proc.send_signal(signal.SIGINT)
+                        started = time.monotonic()
+                    code = proc.wait(limit + 5)
+                    self.assertLess(time.monotonic() - started, limit)
+                    self.assertEqual(code, 4)
+                    self.assertRegex(proc.stderr.read(), message)
+                finally:
+                    proc.kill()
+                    proc.wait()
+                    proc.stderr.close()
+                    os.close(r)
 
     def test_a_vanishing_port_ends_it_with_a_port_failure(self):
         with Sim("--traffic", "50", "--vanish-after", "700") as sim:
