@@ -325,14 +325,30 @@ class UnitExchange(Case):
         self.assertEqual(json.loads(result.stdout)["differences"],
                          [{"field": "poll_time_ms", "written": 500, "read_back": 1000}])
 
-    def test_a_port_in_use_is_refused(self):
+    def test_why_a_port_would_not_open_is_said(self):
+        # (how klp is run, the port, the reason said, the system's words). Each one's reason
+        # was once "missing, or in use by another program". The permission case runs klp as
+        # nobody (the tests run as root, who may open anything) on the unit's terminal.
+        nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        cases = [
+            ([], "{dir}/no-such-port", r"it is missing \(No such file or directory\)\.$"),
+            ([], "{dir}", r"it is a folder, not a serial port \(Is a directory\)\.$"),
+            ([], "{port}", r"it is in use by another program \(Resource temporarily unavailable\)\.$"),
+            (nobody, "{port}", r"you may not open it \(Permission denied\); on Linux, add your user "
+                               r"to the dialout group and log in again\.$"),
+        ]
         with Sim() as sim:
-            holder = subprocess.Popen([KLP, "monitor", "--port", sim.port, "--duration", "5"],
+            holder = subprocess.Popen([KLP, "monitor", "--port", sim.port, "--duration", "30"],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
                 time.sleep(0.5)
-                self.expect(run("read", "--port", sim.port, "--slave", 1), 3,
-                            r"^klp: cannot open port .* it is missing, or in use by another program\.")
+                for prefix, port, message in cases:
+                    port = port.format(dir=self.dir, port=sim.port)
+                    with self.subTest(prefix=prefix, port=port):
+                        result = subprocess.run(prefix + [KLP, "read", "--port", port, "--slave", "1"],
+                                                capture_output=True, timeout=30, encoding="latin-1")
+                        self.expect(result, 3, f"^klp: cannot open port {re.escape(port)} at 9600 baud: "
+                                    + message)
             finally:
                 holder.send_signal(signal.SIGINT)
                 self.assertEqual(holder.wait(10), 0)

@@ -178,6 +178,9 @@ TEST_F(SerialWin32Test, FailedOpensGiveMinusOneAndLeaveThePortClosed)
     for (const char *name : names) {
         ASSERT_EQ(com.Open(kPort, 9600), SERIAL_OPEN_OK) << name;
         EXPECT_EQ(com.Open(name, 9600), SERIAL_OPEN_DEVICE_FAILED) << name;
+        // What CreateFile said: no such device, or another handle has it.
+        const bool held = name == kSecondPort;
+        EXPECT_EQ(com.OpenError(), held ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND) << name;
         EXPECT_FALSE(com.IsOpen()) << name;
         EXPECT_EQ(com.Close(), 0) << name;
     }
