@@ -112,6 +112,9 @@ class FilesAndUsage(Case):
             (["set", good, "s2_id1=64"], 2, r"s2_id1 takes 0 to 63"),
             (["set", good, "timeout=2"], 2, r"timeout takes 3 to 255 Sec"),
             (["set", good, "baud=1234"], 2, r"baud takes one of 1200, 2400, 4800, 9600, 19200"),
+            (["set", good, "baud=1"], 2, r"baud takes one of 1200, 2400, 4800, 9600, 19200, not '1'\.$"),  # the stored code
+            (["set", good, "baud=5"], 2, r"baud takes one of .*, not '5'\.$"),
+            (["set", good, "direct_baud=11"], 2, r"direct_baud takes one of .*, not '11'\.$"),
             (["set", good, "direct_baud=19200"], 2, r"direct_baud takes one of 300/1200, .* 9600/1200"),
             (["set", good, "secure_polls=maybe"], 2, r"secure_polls takes on or off"),
             (["set", good, "slave_id=-3"], 2, r"slave_id takes 1 to 255"),
@@ -229,6 +232,13 @@ class FilesAndUsage(Case):
         self.assertIn("2400/2400", differ.stdout)
         differences = json.loads(run("diff", "--json", good, odd_path).stdout)["differences"]
         self.assertEqual(differences[0], {"field": "baud", "a": "9600", "b": None})
+        # One bit apart: the protocol, the top bit of byte 0.
+        protocol = self.path("protocol.klp", bytes([DEFAULTS[0] | 0x80]) + DEFAULTS[1:])
+        differ = run("diff", good, protocol)
+        self.expect(differ, 1)
+        self.assertRegex(differ.stdout, r"\nprotocol +US&S +GE/Harmon\n$")
+        self.assertEqual(json.loads(run("diff", "--json", protocol, good).stdout)["differences"],
+                         [{"field": "protocol", "a": "GE/Harmon", "b": "US&S"}])
 
     def test_decode_counts_the_capture_from_a_file_or_standard_input(self):
         from_file = run("decode", "--summary", CAPTURE)
