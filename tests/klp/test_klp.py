@@ -469,6 +469,12 @@ class Monitor(Case):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertRegex(result.stderr, message)
                 self.assertLess(time.monotonic() - started, 4)  # the first failed write ends it
+        # A reader that went away (klp ... | head) is no failure of klp's.
+        r, w = os.pipe()
+        os.close(r)
+        gone = subprocess.run([KLP, "decode", CAPTURE], stdout=w, stderr=subprocess.PIPE, timeout=30)
+        os.close(w)
+        self.assertEqual((gone.returncode, gone.stderr), (0, b""))
 
     def test_output_nobody_reads_never_holds_it(self):
         # Standard output a pipe that fills and is never read: the reader thread blocks while
