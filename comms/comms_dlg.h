@@ -47,6 +47,9 @@ public:
     bool Flush();
 
     WindowHandle m_hwndPage = nullptr;
+    // For tests: runs when a timed flush found nothing, just before the pending flag goes
+    // down, the one moment another thread's counters or line can slip past the flush.
+    void (*m_afterIdleFlush)(CCommsDlg *) = nullptr;
     std::atomic<uint32_t> m_pollCount{0};
     std::atomic<uint32_t> m_ackCount{0};
     // Check boxes 1094 and 1095 as the user left them, kept by the user-interface thread so

@@ -95,9 +95,13 @@ void CCommsDlg::FlushLater(void *self)
         sys::RunOnUiThreadLater(kBatchMs, FlushLater, log);
         return;
     }
+    if (log->m_afterIdleFlush)
+        log->m_afterIdleFlush(log);
     log->m_flushPending = false;
-    // A line queued just before the flag went down found it still up: take it now.
-    if (!log->m_queue.Empty() && !log->m_flushPending.exchange(true))
+    // A line or counters that came just before the flag went down found it still up and
+    // posted nothing: take them now.
+    if ((log->m_countersChanged.load() || !log->m_queue.Empty()) &&
+        !log->m_flushPending.exchange(true))
         sys::RunOnUiThreadLater(kBatchMs, FlushLater, log);
 }
 

@@ -402,7 +402,7 @@ int main(int argc, char **argv)
     }
     for (const Command &c : commands)
         if (c.app->parsed())
-            return c.run();
+            return FinishOutput(c.run());
     return Fail(kExitUsage,
                 "a command is required: monitor, decode, scan, read, write, show, diff or set.\n"
                 "Run 'klp --help' for more.");

@@ -184,7 +184,7 @@ void LinePrinter::Flush()
     // The log first: it must not lose lines because standard output went away.
     if (m_log && (std::fflush(m_log) != 0 || std::ferror(m_log)) && m_stop)
         m_stop->Raise(StopReason::kLogFailed);
-    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && m_stop)
+    if (!FlushOutput() && m_stop)
         m_stop->Raise(StopReason::kOutputClosed);
 }
 

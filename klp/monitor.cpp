@@ -1,10 +1,16 @@
 // `klp monitor` and `klp decode`: the decoder's lines from a live port until Ctrl-C or a time
 // limit, or from a raw byte capture, with the poll/ack counter and the stations' summary.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "genisys/genisys_protocol.h"
 #include "klp/commands.h"
@@ -55,15 +61,68 @@ public:
 
     void OnReceive(const uint8_t *bytes, uint32_t count) override
     {
+        ++m_inside;
         if (m_metrics)
             m_metrics->OnBytes(count);
         CGenisysProtocol::OnReceive(bytes, count);
         m_printer->Flush();
+        --m_inside;
     }
+
+    // After Close: the reader is still printing (Close gave up on it, as on output that
+    // nobody reads), so the decoder, the printer and the streams are still its.
+    bool ReaderLeftBehind() const { return m_inside.load() != 0; }
 
 private:
     LinePrinter *m_printer;
     LineMetrics *m_metrics;
+    std::atomic<int> m_inside{0};
+};
+
+constexpr auto kInterruptGrace = std::chrono::milliseconds(1500);
+
+// Says why klp ends without its counter and ends it as it stands: no stream is flushed or
+// closed, nothing is freed, so a reader still printing touches nothing gone. The sentence
+// goes from a thread of its own, as standard error may be the same stuck pipe.
+[[noreturn]] void EndNow(const char *why)
+{
+    std::thread([why] {
+        std::fprintf(stderr, "klp: %s\n", why);
+        std::fflush(stderr);
+    }).detach();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::_Exit(kExitFile);
+}
+
+// Ctrl-C ends klp within 2 s whatever its output does: should the run not be over by
+// kInterruptGrace after it (a reader stuck on output nobody reads, a counter line that
+// cannot go out), the process ends there.
+class InterruptDeadline {
+public:
+    explicit InterruptDeadline(StopSignal &stop) : m_state(std::make_shared<State>())
+    {
+        std::shared_ptr<State> state = m_state;
+        std::thread([&stop, state] {
+            stop.WaitForInterrupt();
+            std::unique_lock<std::mutex> lock(state->mutex);
+            if (!state->done.wait_for(lock, kInterruptGrace, [&] { return state->over; }))
+                EndNow("standard output is not taking lines; stopped without the counter.");
+        }).detach();  // waits for a Ctrl-C that may never come; ends with the process
+    }
+    ~InterruptDeadline()
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->over = true;
+        m_state->done.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool over = false;
+    };
+    std::shared_ptr<State> m_state;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -135,7 +194,10 @@ int Watch(const MonitorOptions &o, MonitorEvents &events, LinePrinter &printer,
         if (metrics)
             metrics->SetPortState(PortState::kOpen);
         reason = stop.WaitFor(Remaining(o.duration, start));
-        link.Close();  // the reader is done with the printer from here on
+        link.Close();  // the reader is done with the printer from here on...
+        if (link.ReaderLeftBehind())  // ...unless Close gave up on it
+            EndNow("the port's reader is stuck on output nobody reads; stopped without the "
+                   "counter.");
         if (reason != StopReason::kPortStalled || !o.reopen)
             break;
         Note("port %s stopped responding (was the adapter unplugged?); waiting for it to come "
@@ -153,6 +215,7 @@ int RunMonitor(const MonitorOptions &o)
 {
     // A service's log is reopened on SIGHUP, after logrotate moved it.
     CatchInterrupts(!o.log.empty());  // before the port's reader thread starts, which inherits it
+    InterruptDeadline deadline(ProcessStop());
     PrintOptions print;
     print.polls = o.polls;
     print.json = o.json;

@@ -33,4 +33,12 @@ void Note(const char *format, ...);
 // One object on one line of standard output, keys in the order they were given.
 void PrintJson(const nlohmann::ordered_json &object);
 
+// Pushes standard output on to its reader; false when it could not take it (the first
+// failure's reason is kept for FinishOutput).
+bool FlushOutput();
+// The end of every command: output that could not be written is a failure like any other,
+// "klp: write error: No space left on device" and kExitFile, as the core utilities do. A
+// reader that went away (klp ... | head) is no failure of klp's: code stands.
+int FinishOutput(int code);
+
 }  // namespace klp

@@ -8,24 +8,35 @@ namespace klp {
 
 namespace {
 
-// Why a port would not open, by CSerialCom::Open's result.
+// Why a port would not open, by CSerialCom::Open's result and, for the device itself, by
+// what the system said.
 struct OpenFailure {
     int16_t result;
+    PortTrouble trouble;
     const char *reason;
+    const char *advice;  // after the system's words, or ""
 };
 const OpenFailure kOpenFailures[] = {
-    {SERIAL_OPEN_DEVICE_FAILED, "it is missing, or in use by another program"},
-    {SERIAL_OPEN_TIMEOUTS_FAILED, "it is not a serial port (it refused the time-outs)"},
-    {SERIAL_OPEN_LINE_FAILED, "it refused the line settings"},
-    {SERIAL_OPEN_THREAD_FAILED, "its reader could not be started"},
+    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kMissing, "it is missing", ""},
+    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kBusy, "it is in use by another program", ""},
+    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kDenied, "you may not open it",
+     "; on Linux, add your user to the dialout group and log in again"},
+    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kDirectory, "it is a folder, not a serial port", ""},
+    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kOther, "it could not be opened", ""},
+    {SERIAL_OPEN_TIMEOUTS_FAILED, PortTrouble::kOther,
+     "it is not a serial port: it refused the time-outs", ""},
+    {SERIAL_OPEN_LINE_FAILED, PortTrouble::kOther, "it refused the line settings", ""},
+    {SERIAL_OPEN_THREAD_FAILED, PortTrouble::kOther, "its reader could not be started", ""},
 };
 
-const char *OpenFailureReason(int16_t result)
+const OpenFailure &FindFailure(int16_t result, int error)
 {
+    const PortTrouble trouble =
+        result == SERIAL_OPEN_DEVICE_FAILED ? ClassifyPortError(error) : PortTrouble::kOther;
     for (const OpenFailure &f : kOpenFailures)
-        if (f.result == result)
-            return f.reason;
-    return "it could not be opened";
+        if (f.result == result && f.trouble == trouble)
+            return f;
+    return kOpenFailures[4];  // "it could not be opened"
 }
 
 }  // namespace
@@ -36,8 +47,12 @@ int OpenPort(CSerialCom &link, const PortOptions &o)
     const int16_t result = link.Open(device.c_str(), static_cast<int16_t>(o.baud));
     if (result == SERIAL_OPEN_OK)
         return kExitOk;
-    return Fail(kExitPort, "cannot open port %s at %d baud: %s.", o.port.c_str(), o.baud,
-                OpenFailureReason(result));
+    // The reason in plain words, then the system's own, as it said them for the failing step.
+    const int error = link.OpenError();
+    const OpenFailure &f = FindFailure(result, error);
+    const std::string system = error != 0 ? " (" + SystemErrorText(error) + ")" : "";
+    return Fail(kExitPort, "cannot open port %s at %d baud: %s%s%s.", o.port.c_str(), o.baud,
+                f.reason, system.c_str(), f.advice);
 }
 
 }  // namespace klp

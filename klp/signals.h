@@ -27,6 +27,7 @@ public:
         if (m_reason == StopReason::kNone)
             m_reason = reason;
         m_raised = true;
+        m_interrupted = m_interrupted || reason == StopReason::kInterrupted;
         m_changed.notify_all();
         if (m_onRaise)
             m_onRaise();
@@ -53,6 +54,13 @@ public:
         m_onRaise = std::move(wake);
     }
 
+    // Waits for Ctrl-C, even one that comes after the run stopped for another reason.
+    void WaitForInterrupt()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_interrupted; });
+    }
+
     // Waits until a reason is raised or the time is up (kNone then). A negative time waits
     // until a reason comes.
     StopReason WaitFor(std::chrono::milliseconds limit)
@@ -72,6 +80,7 @@ private:
     StopReason m_reason = StopReason::kNone;
     std::atomic<bool> m_raised{false};
     std::function<void()> m_onRaise;
+    bool m_interrupted = false;
 };
 
 // The process's one stop signal: interrupts can come at any moment, so it lives as long as

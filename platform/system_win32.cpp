@@ -16,9 +16,19 @@ DWORD g_uiThreadId = 0;
 void (*g_laterFn)(void *) = nullptr;
 void *g_laterArg = nullptr;
 
+// Runs a call handed to this thread. Nothing it throws may unwind into the window system,
+// the rule the page procedures keep too: the call is given up, the window goes on.
+void RunGuarded(void (*fn)(void *), void *arg)
+{
+    try {
+        fn(arg);
+    } catch (...) {
+    }
+}
+
 void RunCall(WPARAM fn, LPARAM arg)
 {
-    reinterpret_cast<void (*)(void *)>(fn)(reinterpret_cast<void *>(arg));
+    RunGuarded(reinterpret_cast<void (*)(void *)>(fn), reinterpret_cast<void *>(arg));
 }
 
 LRESULT CALLBACK CallWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -34,7 +44,7 @@ LRESULT CALLBACK CallWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             void (*fn)(void *) = g_laterFn;
             g_laterFn = nullptr;
             if (fn)
-                fn(g_laterArg);
+                RunGuarded(fn, g_laterArg);
         }
         return 0;
     default:

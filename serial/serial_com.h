@@ -27,6 +27,9 @@ public:
     virtual void OnPortStalled();
 
     int16_t Open(const char *portName, int16_t baud);
+    // Why the last Open failed: the operating system's error code (errno on POSIX,
+    // GetLastError() on Windows) as the failing step left it; 0 after an Open that succeeded.
+    int OpenError() const { return m_openError; }
     int Close();  // 1 when an open port was closed, 0 when none was open
     // Blocks until every byte went out or the write time-out (1000 ms and 1 ms a byte) ran
     // out, and returns the bytes that went out. A write that times out or fails part-way
@@ -57,4 +60,5 @@ private:
     std::atomic<intptr_t> m_hPort{-1};  // INVALID_HANDLE_VALUE / -1 while closed
     std::mutex m_readerLock;            // guards m_reader while Write takes a reference
     std::shared_ptr<Reader> m_reader;
+    int m_openError = 0;
 };

@@ -148,7 +148,9 @@ int OpenExclusive(const char *portName)
     if (fd < 0)
         return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int why = errno;  // EWOULDBLOCK: another holder
         close(fd);
+        errno = why;
         return -1;
     }
     // Keeps out programs that take no lock (root alone may still pass); the last holder
@@ -157,13 +159,18 @@ int OpenExclusive(const char *portName)
     return fd;
 }
 
-// Applies the line on an opened device: SERIAL_OPEN_OK, or the step that failed.
+// Applies the line on an opened device: SERIAL_OPEN_OK, or the step that failed with errno
+// set as it left it.
 int16_t ConfigureLine(int fd, int16_t baud)
 {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return SERIAL_OPEN_TIMEOUTS_FAILED;  // not a terminal: no read timing to set
-    if (!MakeRawLine(&tio, baud) || tcsetattr(fd, TCSANOW, &tio) != 0)
+    if (!MakeRawLine(&tio, baud)) {
+        errno = EINVAL;  // a rate the terminal has no name for
+        return SERIAL_OPEN_LINE_FAILED;
+    }
+    if (tcsetattr(fd, TCSANOW, &tio) != 0)
         return SERIAL_OPEN_LINE_FAILED;
     SetModemLine(fd, TIOCM_DTR, true);
     SetModemLine(fd, TIOCM_RTS, false);
@@ -248,25 +255,32 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
 int16_t CSerialCom::Open(const char *portName, int16_t baud)
 {
     Close();
+    m_openError = EINVAL;  // no name
     if (portName == nullptr)
         return SERIAL_OPEN_DEVICE_FAILED;
     auto r = std::make_shared<Reader>();
     r->fd = OpenExclusive(portName);
+    m_openError = errno;  // each failing step leaves its reason; r's close must not change it
     if (r->fd < 0)
         return SERIAL_OPEN_DEVICE_FAILED;
     const int16_t line = ConfigureLine(r->fd, baud);
+    m_openError = errno;
     if (line != SERIAL_OPEN_OK)
         return line;  // r closes the device
     r->writeMsPerByte = 11u / static_cast<uint32_t>(baud) + 1;  // the line took the rate: >= 1
-    if (pipe2(r->wake, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (pipe2(r->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_openError = errno;
         return SERIAL_OPEN_THREAD_FAILED;
+    }
 
     m_stop = 0;
     try {
         r->thread = std::thread(ReaderThread, this, r);
-    } catch (const std::system_error &) {
+    } catch (const std::system_error &e) {
+        m_openError = e.code().value();
         return SERIAL_OPEN_THREAD_FAILED;
     }
+    m_openError = 0;
     m_hThread = &r->thread;
     m_hPort = r->fd;
     {

@@ -304,11 +304,14 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
 int16_t CSerialCom::Open(const char *portName, int16_t baud)
 {
     Close();
+    // Each failing step leaves its reason: the error is taken before r closes the handle.
+    m_openError = ERROR_INVALID_NAME;
     if (portName == nullptr)
         return SERIAL_OPEN_DEVICE_FAILED;
     auto r = std::make_shared<Reader>();
     r->port = CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED, nullptr);
+    m_openError = static_cast<int>(GetLastError());
     if (r->port == INVALID_HANDLE_VALUE)
         return SERIAL_OPEN_DEVICE_FAILED;
 
@@ -320,8 +323,10 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     // refuses it just below).
     timeouts.WriteTotalTimeoutMultiplier = baud > 0 ? 11 / static_cast<DWORD>(baud) + 1 : 1;
     timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
-    if (!SetCommTimeouts(r->port, &timeouts))
+    if (!SetCommTimeouts(r->port, &timeouts)) {
+        m_openError = static_cast<int>(GetLastError());
         return SERIAL_OPEN_TIMEOUTS_FAILED;  // r closes the handle
+    }
 
     // Built from zero, not from the port's state: flags 0x11 are fBinary and DTR enabled.
     DCB dcb = {};
@@ -333,12 +338,16 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    if (!SetCommState(r->port, &dcb))
+    if (!SetCommState(r->port, &dcb)) {
+        m_openError = static_cast<int>(GetLastError());
         return SERIAL_OPEN_LINE_FAILED;
+    }
 
     r->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (r->stopEvent == nullptr)
+    if (r->stopEvent == nullptr) {
+        m_openError = static_cast<int>(GetLastError());
         return SERIAL_OPEN_THREAD_FAILED;
+    }
     m_stop = 0;
     using Start = std::pair<CSerialCom *, std::shared_ptr<Reader>>;
     auto *start = new Start(this, r);
@@ -353,9 +362,11 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     };
     HANDLE thread = CreateThread(nullptr, 0, entry, start, 0, nullptr);
     if (thread == nullptr) {
+        m_openError = static_cast<int>(GetLastError());
         delete start;
         return SERIAL_OPEN_THREAD_FAILED;
     }
+    m_openError = 0;
     m_hThread = thread;
     m_hPort = reinterpret_cast<intptr_t>(r->port);
     {

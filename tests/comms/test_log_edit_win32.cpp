@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,4 +195,56 @@ TEST_F(LogEditTest, ABatchAcrossTheTrimLeavesTheTextOfLineByLine)
     expected.resize(static_cast<size_t>(GetWindowTextA(reference, &expected[0], n + 1)));
     EXPECT_EQ(WithoutStamps(Text()), WithoutStamps(expected));
     EXPECT_EQ(LineCount(), static_cast<int>(SendMessageA(reference, EM_GETLINECOUNT, 0, 0)));
+}
+
+// The calls other threads hand to the window (the log's flush, the configuration frame) run
+// in the hand-off window's procedure: one that throws must not unwind into the window system,
+// and the calls after it still run. Sent from another thread, posted, and on the timer.
+TEST_F(LogEditTest, ACallThatThrowsStaysInTheHandOffWindow)
+{
+    struct Calls {
+        int ran = 0;
+        static void Throw(void *self)
+        {
+            ++static_cast<Calls *>(self)->ran;
+            throw std::runtime_error("a failing call");
+        }
+        static void Count(void *self) { ++static_cast<Calls *>(self)->ran; }
+    };
+    auto pump = [](int rounds) {
+        for (int i = 0; i < rounds; ++i) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            Sleep(5);  // the timer's 1 ms comes due
+        }
+    };
+    const char *ways[] = {"sent", "posted", "timer"};
+    for (const char *way : ways) {
+        SCOPED_TRACE(way);
+        Calls calls;
+        try {
+            if (way == ways[0]) {
+                std::thread other([&] {
+                    sys::RunOnUiThread(Calls::Throw, &calls);
+                    sys::RunOnUiThread(Calls::Count, &calls);
+                });
+                while (calls.ran < 2)
+                    pump(1);
+                other.join();
+            } else if (way == ways[1]) {
+                sys::PostToUiThread(Calls::Throw, &calls);
+                sys::PostToUiThread(Calls::Count, &calls);
+                pump(3);
+            } else {
+                sys::RunOnUiThreadLater(1, Calls::Throw, &calls);
+                pump(20);
+                sys::RunOnUiThreadLater(1, Calls::Count, &calls);
+                pump(20);
+            }
+        } catch (...) {
+            ADD_FAILURE() << "the exception left the window procedure";
+        }
+        EXPECT_EQ(calls.ran, 2);
+    }
 }

@@ -323,3 +323,83 @@ TEST_F(MessageLogTest, BatchesLeaveTheTextAndFileOfOneAtATime)
     }
     fake::DeferUiCalls(false);
 }
+
+// Lines cut at the limit, given literally: the control characters go before the line is
+// measured, the cut keeps 241 characters and marks the cut with "...".
+TEST_F(MessageLogTest, CutLinesWithControlCharactersAreExactlyThese)
+{
+    ScopedLogDir dir;
+    TickFile(true);
+    const std::string b240(240, 'b'), c241(241, 'c'), d244(244, 'd');
+    struct Case {
+        std::string message, shown;
+    };
+    const Case cases[] = {
+        {"A\x01\x02\r\n" + b240 + "bbbbbbb", "10:54:31\tA" + b240 + "...\r\n"},
+        {c241 + "\x7F\x1F\t\x80" + "cc", "10:54:31\t" + c241 + "cc\r\n"},  // 243 once filtered
+        {"\x01" + d244, "10:54:31\t" + d244 + "\r\n"},
+        {"\x01" + d244 + "e", "10:54:31\t" + d244.substr(0, 241) + "...\r\n"},
+        {"\x01\x02" + std::string(300, 'f'), "10:54:31\t" + std::string(241, 'f') + "...\r\n"},
+    };
+    std::string file;
+    for (const Case &c : cases) {
+        Control().text.clear();
+        log.LogMessage("%s", c.message.c_str());
+        EXPECT_EQ(Text(), c.shown) << c.message.size();
+        file += "15/12/2011\t" + c.shown;
+    }
+    EXPECT_EQ(ReadFile("CommsLog.txt"), file);
+}
+
+// The label's last value shows even when the counters change just as a timed flush that
+// found nothing lets its pending flag go: the reader then posted nothing.
+TEST_F(MessageLogTest, CountersChangedAsAnIdleFlushEndsStillShow)
+{
+    fake::DeferUiCalls(true);
+    log.LogMessage("a line from the reader");  // posts a flush, which then sets the timer
+    log.m_afterIdleFlush = [](CCommsDlg *l) {
+        l->m_afterIdleFlush = nullptr;
+        l->ShowCounters(7, 5);  // the reader counts a poll, finds the flush still pending
+    };
+    while (fake::RunUiCalls() > 0) {
+    }
+    EXPECT_EQ(log.m_afterIdleFlush, nullptr);  // the moment came
+    EXPECT_EQ(page.Text(IDC_COUNTERS), "7/5");
+    fake::DeferUiCalls(false);
+}
+
+// Past 32 KiB queued the reader stops and waits for the window to take the lot; below it,
+// nothing is shown before the window gets round to it.
+TEST_F(MessageLogTest, ReaderWaitsForTheWindowOnceThirtyTwoKilobytesAreQueued)
+{
+    fake::DeferUiCalls(true);
+    int waits = 0;
+    fake::BeforeUiCall([&waits] { ++waits; });
+    const std::string text(244, 'q');  // 2 + 255 bytes queued a line: the 128th passes 32 KiB
+    for (int i = 1; i <= 127; ++i)
+        log.LogMessage("%s", text.c_str());
+    EXPECT_EQ(waits, 0);
+    EXPECT_EQ(Text(), "");
+    log.LogMessage("%s", text.c_str());
+    EXPECT_EQ(waits, 1);
+    EXPECT_EQ(page.LogLines(IDC_LOG).size(), 58u);  // 128 lines, trimmed as one by one
+    fake::BeforeUiCall(nullptr);
+    fake::DeferUiCalls(false);
+}
+
+// Whoever sees a line in the control finds it in CommsLog.txt already.
+TEST_F(MessageLogTest, FileHasEachLineBeforeTheControlShowsIt)
+{
+    ScopedLogDir dir;
+    TickFile(true);
+    std::vector<std::string> fileWhenShown;
+    page.onReplaceSel = [&](int id, const char *) {
+        if (id == IDC_LOG)
+            fileWhenShown.push_back(ReadFile("CommsLog.txt"));
+    };
+    log.LogMessage("one");
+    log.LogMessage("two");
+    page.onReplaceSel = nullptr;
+    EXPECT_EQ(fileWhenShown, (Lines{"15/12/2011\t10:54:31\tone\r\n",
+                                    "15/12/2011\t10:54:31\tone\r\n15/12/2011\t10:54:31\ttwo\r\n"}));
+}

@@ -339,6 +339,13 @@ TEST_F(ConfigPage, UncheckedRangesAreShownUnmasked)
 TEST_F(ConfigPage, RoundTripPropertyOverRandomRecords)
 {
     static const uint8_t kCodes[] = {0, 1, 8, 9, 10, 11, 12, 13, 14, 15};
+    // The page's stored ranges, byte by byte, as the record's table gives them.
+    struct Range {
+        int low, high;
+    };
+    static const Range kRanges[14] = {{0, 255}, {0, 1},  {1, 5},   {1, 255}, {10, 255},
+                                      {1, 255}, {3, 255}, {0, 63},  {0, 127}, {3, 255},
+                                      {2, 255}, {10, 15}, {0, 255}, {0, 255}};
     std::mt19937 rng(20111215);
     std::uniform_int_distribution<int> byte(0, 255);
     const int rounds = PropertyRounds();
@@ -347,12 +354,16 @@ TEST_F(ConfigPage, RoundTripPropertyOverRandomRecords)
         for (uint8_t &v : in)
             v = static_cast<uint8_t>(byte(rng));
         Show(in);
-        Take();
+        const Bytes taken = Take();
+        for (size_t i = 0; i < taken.size(); ++i) {
+            ASSERT_GE(taken[i], kRanges[i].low) << "round " << round << ", byte " << i;
+            ASSERT_LE(taken[i], kRanges[i].high) << "round " << round << ", byte " << i;
+        }
         ASSERT_TRUE(config::IsStorable(theConfig.m_record)) << "round " << round;
 
         Bytes inRange = in;
         for (size_t i = 0; i < inRange.size(); ++i) {
-            const config::ByteRange r = config::kStoredRange[i];
+            const Range r = kRanges[i];
             inRange[i] = static_cast<uint8_t>(r.low + in[i] % (r.high - r.low + 1));
         }
         inRange[1] = in[1];

@@ -179,6 +179,33 @@ TEST_F(DecoderTest, FramesTooShortForACrcAreReportedAsCrcFailures)
     EXPECT_EQ(Counters(), "0/0");
 }
 
+// Each right after a whole frame from address 7, whose address byte the buffer still holds:
+// a frame of a header alone has none, one of a header and one byte has that byte.
+TEST_F(DecoderTest, AHeaderAloneAfterAnotherAddresssFrameReportsNoAddress)
+{
+    struct Case {
+        Bytes frame;
+        const char *text;
+        int address;
+    };
+    const Case cases[] = {
+        {{0xFB, 0xF6}, "CRC failed: FB F6.", -1},
+        {{0xF1, 0xF6}, "CRC failed: F1 F6.", -1},
+        {{0xFA, 0xF6}, "CRC failed: FA F6.", -1},
+        {{0xFB, 0xF0, 0xF6}, "CRC failed: FB E6.", -1},  // the escape swallows the terminator
+        {{0xFA, 0x09, 0xF6}, "CRC failed: FA 09 F6.", 9},
+    };
+    for (const Case &c : cases) {
+        Feed(Ordinary(0xFA, 7, {0x01, 0x02}));
+        events.lines.clear();
+        Feed(c.frame);
+        ASSERT_EQ(events.lines.size(), 1u) << c.text;
+        EXPECT_EQ(events.lines[0].text, c.text);
+        EXPECT_EQ(events.lines[0].kind, genisys::LineKind::kCrcFailed) << c.text;
+        EXPECT_EQ(events.lines[0].address, c.address) << c.text;
+    }
+}
+
 TEST_F(DecoderTest, SecurePollWhateverItsLength)
 {
     Feed(Ordinary(0xFB, 1, {0x55}));

@@ -2,15 +2,18 @@
 pseudo-terminal, including units that are silent, late or answer with a bad CRC and a write that
 moves the unit to a new slave ID; and tables of bad usage and bad files with their message and
 exit code. Run through CTest (it sets KLP, KLPSIM and KLP_CAPTURE)."""
+import fcntl
 import json
 import os
 import re
 import selectors
 import signal
+import struct
 import subprocess
 import tempfile
 import socket
 import sys
+import termios
 import time
 import unittest
 import urllib.request
@@ -123,6 +126,9 @@ class FilesAndUsage(Case):
             (["set", good, "s2_id1=64"], 2, r"s2_id1 takes 0 to 63"),
             (["set", good, "timeout=2"], 2, r"timeout takes 3 to 255 Sec"),
             (["set", good, "baud=1234"], 2, r"baud takes one of 1200, 2400, 4800, 9600, 19200"),
+            (["set", good, "baud=1"], 2, r"baud takes one of 1200, 2400, 4800, 9600, 19200, not '1'\.$"),  # the stored code
+            (["set", good, "baud=5"], 2, r"baud takes one of .*, not '5'\.$"),
+            (["set", good, "direct_baud=11"], 2, r"direct_baud takes one of .*, not '11'\.$"),
             (["set", good, "direct_baud=19200"], 2, r"direct_baud takes one of 300/1200, .* 9600/1200"),
             (["set", good, "secure_polls=maybe"], 2, r"secure_polls takes on or off"),
             (["set", good, "slave_id=-3"], 2, r"slave_id takes 1 to 255"),
@@ -240,6 +246,13 @@ class FilesAndUsage(Case):
         self.assertIn("2400/2400", differ.stdout)
         differences = json.loads(run("diff", "--json", good, odd_path).stdout)["differences"]
         self.assertEqual(differences[0], {"field": "baud", "a": "9600", "b": None})
+        # One bit apart: the protocol, the top bit of byte 0.
+        protocol = self.path("protocol.klp", bytes([DEFAULTS[0] | 0x80]) + DEFAULTS[1:])
+        differ = run("diff", good, protocol)
+        self.expect(differ, 1)
+        self.assertRegex(differ.stdout, r"\nprotocol +US&S +GE/Harmon\n$")
+        self.assertEqual(json.loads(run("diff", "--json", protocol, good).stdout)["differences"],
+                         [{"field": "protocol", "a": "GE/Harmon", "b": "US&S"}])
 
     def test_decode_counts_the_capture_from_a_file_or_standard_input(self):
         from_file = run("decode", "--summary", CAPTURE)
@@ -423,14 +436,30 @@ class UnitExchange(Case):
         self.assertEqual(proc.returncode, 130)
         self.assertEqual(err, "klp: interrupted after the commit went out; the record was committed but not checked.\n")
 
-    def test_a_port_in_use_is_refused(self):
+    def test_why_a_port_would_not_open_is_said(self):
+        # (how klp is run, the port, the reason said, the system's words). Each one's reason
+        # was once "missing, or in use by another program". The permission case runs klp as
+        # nobody (the tests run as root, who may open anything) on the unit's terminal.
+        nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        cases = [
+            ([], "{dir}/no-such-port", r"it is missing \(No such file or directory\)\.$"),
+            ([], "{dir}", r"it is a folder, not a serial port \(Is a directory\)\.$"),
+            ([], "{port}", r"it is in use by another program \(Resource temporarily unavailable\)\.$"),
+            (nobody, "{port}", r"you may not open it \(Permission denied\); on Linux, add your user "
+                               r"to the dialout group and log in again\.$"),
+        ]
         with Sim() as sim:
-            holder = subprocess.Popen([KLP, "monitor", "--port", sim.port, "--duration", "5"],
+            holder = subprocess.Popen([KLP, "monitor", "--port", sim.port, "--duration", "30"],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
                 time.sleep(0.5)
-                self.expect(run("read", "--port", sim.port, "--slave", 1), 3,
-                            r"^klp: cannot open port .* it is missing, or in use by another program\.")
+                for prefix, port, message in cases:
+                    port = port.format(dir=self.dir, port=sim.port)
+                    with self.subTest(prefix=prefix, port=port):
+                        result = subprocess.run(prefix + [KLP, "read", "--port", port, "--slave", "1"],
+                                                capture_output=True, timeout=30, encoding="latin-1")
+                        self.expect(result, 3, f"^klp: cannot open port {re.escape(port)} at 9600 baud: "
+                                    + message)
             finally:
                 holder.send_signal(signal.SIGINT)
                 self.assertEqual(holder.wait(10), 0)
@@ -595,6 +624,72 @@ class Monitor(Case):
         lines, _, _ = self.lines_and_counter(out)
         self.assertTrue(any(" ID 5 Rx" in line or "\tID 5 Rx" in line for line in lines))
         self.assertTrue(any("\tID 6 Rx" in line for line in lines), "lines after the port came back")
+
+    def test_output_or_log_that_cannot_be_written_is_file_trouble(self):
+        # (arguments, where standard output goes, exit code, message); {port} is the unit's.
+        good = self.path("good.klp", DEFAULTS)
+        other = self.path("other.klp", DEFAULTS[:3] + bytes([9]) + DEFAULTS[4:])
+        full = r"^klp: write error: No space left on device\n$"
+        cases = [
+            (["decode", CAPTURE], "/dev/full", 4, full),
+            (["decode", "--json", "--summary", CAPTURE], "/dev/full", 4, full),
+            (["show", good], "/dev/full", 4, full),
+            (["diff", good, other], "/dev/full", 4, full),
+            (["monitor", "--port", "{port}", "--duration", "5"], "/dev/full", 4, full),
+            (["monitor", "--port", "{port}", "--duration", "5", "--log", "/dev/full"], os.devnull, 4,
+             r"^klp: cannot write to the log file /dev/full\.\n$"),
+            (["decode", CAPTURE], os.devnull, 0, r"^$"),
+        ]
+        for args, out, code, message in cases:
+            with self.subTest(args=args, out=out), Sim("--traffic", "100") as sim, open(out, "w") as sink:
+                started = time.monotonic()
+                result = subprocess.run([KLP] + [a.format(port=sim.port) for a in args], stdout=sink,
+                                        stderr=subprocess.PIPE, timeout=30, encoding="latin-1")
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertRegex(result.stderr, message)
+                self.assertLess(time.monotonic() - started, 4)  # the first failed write ends it
+        # A reader that went away (klp ... | head) is no failure of klp's.
+        r, w = os.pipe()
+        os.close(r)
+        gone = subprocess.run([KLP, "decode", CAPTURE], stdout=w, stderr=subprocess.PIPE, timeout=30)
+        os.close(w)
+        self.assertEqual((gone.returncode, gone.stderr), (0, b""))
+
+    def test_output_nobody_reads_never_holds_it(self):
+        # Standard output a pipe that fills and is never read: the reader thread blocks while
+        # printing. Ctrl-C ends klp within 2 s; without Ctrl-C, Close gives up on the reader
+        # after its 10 s, and klp ends without touching what the reader holds.
+        # (arguments, Ctrl-C, at most seconds from Ctrl-C or start, message)
+        cases = [
+            (["--polls"], True, 2, r"^klp: standard output is not taking lines; stopped without the counter\.\n$"),
+            (["--polls", "--duration", "1"], False, 14, r"^klp: the port's reader is stuck on output nobody reads"),
+        ]
+        for args, interrupt, limit, message in cases:
+            with self.subTest(args=args), Sim("--traffic", "400") as sim:
+                r, w = os.pipe()
+                fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ: a pipe that fills at once
+                proc = subprocess.Popen([KLP, "monitor", "--port", sim.port] + args, stdout=w,
+                                        stderr=subprocess.PIPE, encoding="latin-1")
+                os.close(w)
+                try:
+                    started = time.monotonic()
+                    queued = lambda: struct.unpack("i", fcntl.ioctl(r, termios.FIONREAD, b"\0" * 4))[0]
+                    while queued() < 3584:
+                        self.assertLess(time.monotonic() - started, 10, "the pipe never filled")
+                        time.sleep(0.05)
+                    if interrupt:
+                        time.sleep(0.3)  # the reader is stuck in its write by now
+                        proc.send_signal(signal.SIGINT)
+                        started = time.monotonic()
+                    code = proc.wait(limit + 5)
+                    self.assertLess(time.monotonic() - started, limit)
+                    self.assertEqual(code, 4)
+                    self.assertRegex(proc.stderr.read(), message)
+                finally:
+                    proc.kill()
+                    proc.wait()
+                    proc.stderr.close()
+                    os.close(r)
 
     def test_a_vanishing_port_ends_it_with_a_port_failure(self):
         with Sim("--traffic", "50", "--vanish-after", "700") as sim:

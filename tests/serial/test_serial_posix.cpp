@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <linux/capability.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -236,18 +238,21 @@ TEST_F(SerialPosixTest, FailedOpensGiveTheirStepAndLeaveThePortClosed)
         std::string name;
         int16_t baud;
         int16_t expected;
+        int error;  // what the system said at the failing step
     };
     const Case cases[] = {
-        {"/dev/klp-no-such-port", 9600, SERIAL_OPEN_DEVICE_FAILED},
-        {held.path(), 9600, SERIAL_OPEN_DEVICE_FAILED},     // another holder has it
-        {"/dev/null", 9600, SERIAL_OPEN_TIMEOUTS_FAILED},   // not a terminal
-        {peer.path(), 1234, SERIAL_OPEN_LINE_FAILED},       // no such line rate
-        {peer.path(), 1, SERIAL_OPEN_LINE_FAILED},
+        {"/dev/klp-no-such-port", 9600, SERIAL_OPEN_DEVICE_FAILED, ENOENT},
+        {held.path(), 9600, SERIAL_OPEN_DEVICE_FAILED, EWOULDBLOCK},  // another holder has it
+        {"/tmp", 9600, SERIAL_OPEN_DEVICE_FAILED, EISDIR},
+        {"/dev/null", 9600, SERIAL_OPEN_TIMEOUTS_FAILED, ENOTTY},     // not a terminal
+        {peer.path(), 1234, SERIAL_OPEN_LINE_FAILED, EINVAL},         // no such line rate
+        {peer.path(), 1, SERIAL_OPEN_LINE_FAILED, EINVAL},
     };
     for (const Case &c : cases) {
         // Each failure also closes a port that was open before it.
         ASSERT_EQ(com.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK) << c.name;
         EXPECT_EQ(com.Open(c.name.c_str(), c.baud), c.expected) << c.name << " @" << c.baud;
+        EXPECT_EQ(com.OpenError(), c.error) << c.name << " @" << c.baud;
         EXPECT_FALSE(com.IsOpen()) << c.name;
         EXPECT_EQ(com.Close(), 0) << c.name;
     }

@@ -273,6 +273,8 @@ void EditReplaceSel(WindowHandle page, int id, const char *text)
         return;
     }
     Locked l(page);
+    if (l.page->onReplaceSel)
+        l.page->onReplaceSel(id, text);
     Control &c = l.page->At(id);
     c.text.replace(c.selStart, c.selEnd - c.selStart, text);
     if (l.page->journal)

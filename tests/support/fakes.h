@@ -47,6 +47,8 @@ public:
     // untouched by the log's trim: long runs can be compared line by line.
     bool journal = false;
     std::vector<std::string> appended;
+    // Runs as text goes into a multi-line edit (EM_REPLACESEL), before it shows.
+    std::function<void(int id, const char *text)> onReplaceSel;
 };
 
 Page *FromHandle(WindowHandle h);
