@@ -60,7 +60,11 @@ std::vector<std::string> OutsideThePage(const ConfigRecord &r)
 {
     std::vector<std::string> out;
     for (const config::Field &f : config::kFields)
-        if (!InPageRange(f, r))
+        if (!InPageRange(f, r) && f.kind == config::FieldKind::kList)
+            out.push_back(std::string(f.name) + " holds code " +
+                          std::to_string(config::FieldValue(f, r)) + " in byte " +
+                          std::to_string(f.byte) + ", not " + RangeText(f));
+        else if (!InPageRange(f, r))
             out.push_back(std::string(f.name) + " is " + ValueText(f, r) + " (byte " +
                           std::to_string(f.byte) + " = " + std::to_string(r.bytes()[f.byte]) +
                           "), outside the page's " + RangeText(f));

@@ -160,6 +160,24 @@ class FilesAndUsage(Case):
         self.assertEqual({p: self.read_bytes(p) for p in before}, before)
         self.assertEqual(sorted(os.listdir(self.dir)), ["good.klp", "long.klp", "plain.txt", "short.klp"])
 
+    def test_help_and_version(self):
+        self.assertRegex(run("--version").stdout, r"^klp \d+\.\d+\.\d+\.\d+\n$")
+        self.assertEqual(run("-V").stdout, run("--version").stdout)
+        main = run("help")
+        self.expect(main, 0)
+        self.assertEqual(main.stdout, run("--help").stdout)
+        self.assertEqual(main.stdout.count("Exit codes:"), 1)
+        self.assertIn("\n  7  two units answered at one address", main.stdout)
+        self.assertIn("\n130  interrupted (Ctrl-C)", main.stdout)
+        for command in ["monitor", "decode", "scan", "read", "write", "show", "diff", "set"]:
+            with self.subTest(command=command):
+                shown = run("help", command)
+                self.expect(shown, 0)
+                self.assertEqual(shown.stdout, run(command, "--help").stdout)
+                self.assertNotIn("Exit codes:", shown.stdout)
+                self.assertNotRegex(shown.stdout, r"REQUIRED|\(2x\)| x 2")
+        self.assertRegex(run("help", "set").stdout, r"\n  slave_id +1 to 255\n(.|\n)*\n  postamble_ms +0 to 1700 mS\n")
+
     def test_set_takes_the_pages_units_and_conversions(self):
         # (assignment, byte, value it stores, note when the page would show it differently)
         cases = [
@@ -371,9 +389,9 @@ class UnitExchange(Case):
         slave0, baud0 = bytearray(DEFAULTS), bytearray(DEFAULTS)
         slave0[3], baud0[2] = 0, 0
         cases = [  # (file, message naming the field, its value and the page's range)
-            (b"hello, world!\n", r"slave_id is 108|baud is "),
+            (b"hello, world!\n", r"(?m)new\.klp: baud holds code 108 in byte 2, not one of .*\.\n.*s2_id1 is 119 \(byte 7 = 119\), outside the page's 0 to 63\.$"),
             (bytes(slave0), r"(?m)new\.klp: slave_id is 0 \(byte 3 = 0\), outside the page's 1 to 255\.$"),
-            (bytes(baud0), r"(?m)new\.klp: baud is none \(byte 2 = 0\), outside the page's one of 1200, 2400, 4800, 9600, 19200\.$"),
+            (bytes(baud0), r"(?m)new\.klp: baud holds code 0 in byte 2, not one of 1200, 2400, 4800, 9600, 19200\.$"),
         ]
         for content, message in cases:
             with self.subTest(content=content), Sim() as sim:
@@ -387,7 +405,7 @@ class UnitExchange(Case):
         baud0[1] = 0x07
         with Sim() as sim:
             result = run("write", "--force", "--port", sim.port, "--slave", 1, *FAST, self.path("new.klp", bytes(baud0)))
-            self.expect(result, 0, r"baud is .*, outside the page's one of .*; written as it is \(--force\)")
+            self.expect(result, 0, r"baud holds code 0 in byte 2, not one of .*; written as it is \(--force\)")
             self.assertEqual(sim.received("config")[0].split()[:5], ["FC", "01", "01", "07", "00"])
         # Without it, bits no field holds go out as 0, as the page writes them, and klp says so.
         with Sim() as sim:
