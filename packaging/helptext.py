@@ -16,12 +16,13 @@ def run_help(program, *args):
 
 
 def sections(text):
-    """{heading: [lines]} for every block under a line such as "Options:"."""
+    """{heading: [lines]} for every block under a line such as "Options:" (the heading in
+    lower case: CLI11's versions spell them differently)."""
     out, current = {}, None
     for line in text.splitlines():
         heading = _HEADING.match(line)
         if heading:
-            current = out.setdefault(heading.group(1), [])
+            current = out.setdefault(heading.group(1).lower(), [])
         elif not line.strip():
             current = None
         elif current is not None:
@@ -40,7 +41,7 @@ def entries(lines):
 def commands(text):
     """The command names listed in the top-level help."""
     block = sections(text)
-    lines = block.get("Subcommands") or block.get("Commands") or []
+    lines = block.get("subcommands") or block.get("commands") or []
     return [name for name, _ in entries(lines) if re.fullmatch(r"[a-z][a-z0-9-]*", name)]
 
 
@@ -66,7 +67,7 @@ def positionals(text):
     """The type name of each positional argument in order ("A.klp B.klp x 2" counts twice), and
     whether the last one repeats ("FIELD=VALUE ...")."""
     kinds, repeats = [], False
-    for name, words in entries(sections(text).get("Positionals", [])):
+    for name, words in entries(sections(text).get("positionals", [])):
         words = [w for w in words if w != "REQUIRED"]
         count = re.search(r"\bx (\d+)$", " ".join(words))
         kinds += [words[0] if words else name.upper()] * (int(count.group(1)) if count else 1)
