@@ -23,6 +23,13 @@ const char kAbout[] =
     "Watches a Genisys line, finds the units on it, reads, writes and compares their\n"
     "configurations, and decodes captures. 'klp COMMAND --help' tells more about a command.";
 
+// A positional argument by its value's name, "FIELD=VALUE ..." when it takes any number.
+std::string PositionalName(const CLI::Option *o)
+{
+    const bool any = o->get_items_expected_max() >= CLI::detail::expected_max_vector_size;
+    return o->get_type_name() + (any ? " ..." : "");
+}
+
 // klp's help: each option with its value's name only (CLI11 would add types, counts and
 // "REQUIRED"), positionals by their value's name, usage as "klp diff [options] A.klp B.klp".
 class HelpLayout : public CLI::Formatter {
@@ -31,7 +38,7 @@ public:
 
     std::string make_option_name(const CLI::Option *o, bool positional) const override
     {
-        return positional ? o->get_type_name() : CLI::Formatter::make_option_name(o, false);
+        return positional ? PositionalName(o) : CLI::Formatter::make_option_name(o, false);
     }
     std::string make_option_opts(const CLI::Option *o) const override
     {
@@ -44,7 +51,7 @@ public:
             usage += " COMMAND";
         usage += " [options]";
         for (const CLI::Option *o : app->get_options([](const CLI::Option *o) { return o->get_positional(); }))
-            usage += " " + (o->get_required() ? o->get_type_name() : "[" + o->get_type_name() + "]");
+            usage += " " + (o->get_required() ? PositionalName(o) : "[" + PositionalName(o) + "]");
         return usage + "\n";
     }
 };

@@ -64,12 +64,11 @@ def options(text):
 
 
 def positionals(text):
-    """The type name of each positional argument in order ("A.klp B.klp x 2" counts twice), and
-    whether the last one repeats ("FIELD=VALUE ...")."""
+    """The value name of each positional argument in order ("A.klp B.klp" is two), and whether
+    the last one repeats ("FIELD=VALUE ...")."""
     kinds, repeats = [], False
     for name, words in entries(sections(text).get("positionals", [])):
-        words = [w for w in words if w != "REQUIRED"]
-        count = re.search(r"\bx (\d+)$", " ".join(words))
-        kinds += [words[0] if words else name.upper()] * (int(count.group(1)) if count else 1)
-        repeats = "..." in words
+        names = [name] + words
+        repeats = names[-1] == "..."
+        kinds += [n for n in names if n != "..."]
     return kinds, repeats
