@@ -31,7 +31,9 @@ const char kExitCodes[] =
     "  5  no answer from the unit, or a late, short, long or garbled one\n"
     "  6  write: the record read back differs from the one written\n";
 
-const char kPortHelp[] = "serial port: /dev/ttyUSB0 on Linux, COM3 on Windows";
+const char kPortHelp[] =
+    "serial port: /dev/ttyUSB0 on Linux, COM3 on Windows; or a device server's port, "
+    "tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet COM port control)";
 const char kBaudHelp[] = "baud rate of the Genisys line: 1200, 2400, 4800, 9600 or 19200";
 
 void AddPort(CLI::App *cmd, PortOptions &o)
@@ -41,6 +43,11 @@ void AddPort(CLI::App *cmd, PortOptions &o)
         ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200}))
         ->capture_default_str()
         ->type_name("RATE");
+    cmd->add_option("--connect-timeout", o.connectTimeout,
+                    "how long a network port may take to connect")
+        ->check(CLI::Range(0.1, 600.0))
+        ->capture_default_str()
+        ->type_name("S");
 }
 
 void AddVerbose(CLI::App *cmd, PortOptions &o)

@@ -49,8 +49,7 @@ int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
     }
     switch (reason) {
     case StopReason::kPortStalled:
-        return Fail(kExitPort, "port %s stopped responding (was the adapter unplugged?).",
-                    o.port.port.c_str());
+        return Fail(kExitPort, "%s", LostPortText(o.port).c_str());
     case StopReason::kLogFailed:
         return Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
     default:
