@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "genisys/crc16.h"
 #include "klp/exchange.h"
 
 namespace klp {
@@ -14,6 +15,7 @@ struct MonitorOptions {
     bool summary = false;
     std::string log;       // append lines here in CommsLog.txt's format
     double duration = -1;  // seconds; negative: until Ctrl-C
+    genisys::CrcChoice crc = genisys::CrcChoice::kArc;
 };
 int RunMonitor(const MonitorOptions &o);
 
@@ -22,6 +24,7 @@ struct DecodeOptions {
     bool polls = false;
     bool json = false;
     bool summary = false;
+    genisys::CrcChoice crc = genisys::CrcChoice::kArc;
 };
 int RunDecode(const DecodeOptions &o);
 

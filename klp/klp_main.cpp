@@ -2,6 +2,7 @@
 // exit-code table, and the hand-over to each command.
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,20 @@ void AddWait(CLI::App *cmd, int &waitMs, const char *help)
 
 void AddJson(CLI::App *cmd, bool &json, const char *help) { cmd->add_flag("--json", json, help); }
 
+void AddCrc(CLI::App *cmd, genisys::CrcChoice &crc)
+{
+    const std::map<std::string, genisys::CrcChoice> choices = {
+        {"arc", genisys::CrcChoice::kArc},
+        {"modbus", genisys::CrcChoice::kModbus},
+        {"auto", genisys::CrcChoice::kAuto}};
+    cmd->add_option("--crc", crc,
+                    "how frames' CRC-16 starts: arc (at 0, the page's), modbus (at 0xFFFF, as "
+                    "some equipment does), or auto (per stream, from the first frames; says which)")
+        ->transform(CLI::CheckedTransformer(choices))
+        ->default_str("arc")
+        ->type_name("KIND");
+}
+
 // What the command line asked for, and the command to run it.
 struct Command {
     CLI::App *app;
@@ -111,6 +126,7 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
                   "at the end, one row per station: polls, acks, indications, controls, recalls, "
                   "CRC failures, last seen");
     AddJson(cmd, o.json, "one JSON object per line, counter and station");
+    AddCrc(cmd, o.crc);
     return {cmd, [&o] { return RunMonitor(o); }};
 }
 
@@ -130,6 +146,7 @@ Command SetUpDecode(CLI::App &app, DecodeOptions &o)
                   "also show polls and acknowledgements (they are always counted)");
     cmd->add_flag("--summary", o.summary, "at the end, one row per station");
     AddJson(cmd, o.json, "one JSON object per line, counter and station");
+    AddCrc(cmd, o.crc);
     return {cmd, [&o] { return RunDecode(o); }};
 }
 

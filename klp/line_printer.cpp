@@ -44,7 +44,54 @@ std::string HeaderText(uint8_t header)
     return text;
 }
 
+// Appends text as a JSON string, escaped as nlohmann-json writes it.
+void AppendJsonString(std::string *out, const char *text, size_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out->push_back('"');
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out->push_back('\\');
+            out->push_back(static_cast<char>(c));
+        } else if (c < 0x20) {
+            const char *named = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t"
+                              : c == '\b' ? "\\b" : c == '\f' ? "\\f" : nullptr;
+            if (named) {
+                out->append(named, 2);
+            } else {
+                out->append("\\u00");
+                out->push_back(kHex[c >> 4]);
+                out->push_back(kHex[c & 15]);
+            }
+        } else {
+            out->push_back(static_cast<char>(c));
+        }
+    }
+    out->push_back('"');
+}
+
+const char *CrcName(genisys::CrcChoice crc)
+{
+    return crc == genisys::CrcChoice::kModbus ? "CRC-16/MODBUS (starting at 0xFFFF)"
+                                              : "CRC-16/ARC (starting at 0, the page's)";
+}
+
 }  // namespace
+
+void LinePrinter::SetSource(const std::string &time, const std::string &direction)
+{
+    m_sourceTime = time;
+    m_direction = direction;
+}
+
+void LinePrinter::OnCrcChosen(genisys::CrcChoice crc)
+{
+    if (m_direction.empty())
+        Note("--crc auto: the frames pass %s.", CrcName(crc));
+    else
+        Note("--crc auto: the frames of %s pass %s.", m_direction.c_str(), CrcName(crc));
+}
 
 LinePrinter::LinePrinter(const PrintOptions &o, StopSignal *stop) : m_o(o), m_stop(stop) {}
 
@@ -90,20 +137,34 @@ void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const 
                         size_t length)
 {
     if (m_o.json) {
-        nlohmann::ordered_json object = {{"type", "line"}, {"kind", KindName(line.kind)}};
-        if (m_o.stamped)
-            object["time"] = time;
-        object["header"] = nullptr;  // bytes outside a frame have none
-        if (line.kind != LineKind::kUnknownData)
-            object["header"] = HeaderText(line.header);
-        object["address"] =
-            line.address >= 0 ? nlohmann::ordered_json(line.address) : nlohmann::ordered_json();
-        object["text"] = std::string(text, length);
-        PrintJson(object);
+        // Written by hand rather than through a JSON object: a decode prints millions.
+        std::string &o = m_json;
+        o.assign("{\"type\":\"line\",\"kind\":\"");
+        o += KindName(line.kind);
+        o += '"';
+        if (m_o.stamped || !m_direction.empty()) {
+            o += ",\"time\":";
+            const std::string &t = m_o.stamped ? std::string(time) : m_sourceTime;
+            AppendJsonString(&o, t.data(), t.size());
+        }
+        if (!m_direction.empty()) {
+            o += ",\"direction\":";
+            AppendJsonString(&o, m_direction.data(), m_direction.size());
+        }
+        o += ",\"header\":";  // bytes outside a frame have none
+        o += line.kind != LineKind::kUnknownData ? '"' + HeaderText(line.header) + '"' : "null";
+        o += ",\"address\":";
+        o += line.address >= 0 ? std::to_string(line.address) : "null";
+        o += ",\"text\":";
+        AppendJsonString(&o, text, length);
+        o += "}\n";
+        std::fwrite(o.data(), 1, o.size(), stdout);
         return;
     }
     if (m_o.stamped)
         std::fprintf(stdout, "%s\t", time);
+    else if (!m_direction.empty())
+        std::fprintf(stdout, "%s\t%s\t", m_sourceTime.c_str(), m_direction.c_str());
     std::fwrite(text, 1, length, stdout);
     std::fputc('\n', stdout);
 }

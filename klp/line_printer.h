@@ -28,6 +28,11 @@ public:
     void OnCounters(uint32_t polls, uint32_t acks) override;
     void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
     void OnPortStalled() override;
+    void OnCrcChosen(genisys::CrcChoice crc) override;
+
+    // For a network capture: the time of the packet being decoded and its direction
+    // ("10.0.0.1:20000 > 10.0.0.2:1234"), put before each line until changed.
+    void SetSource(const std::string &time, const std::string &direction);
 
     // Pushes what was printed out to its readers; the monitor calls it after every chunk.
     void Flush();
@@ -49,6 +54,8 @@ private:
     void Log(const char *line, size_t length);
 
     PrintOptions m_o;
+    std::string m_sourceTime, m_direction;
+    std::string m_json;  // one line's JSON, built in place: the hot path of a decode
     StopSignal *m_stop;
     uint32_t m_polls = 0, m_acks = 0;
     Station m_stations[256] = {};

@@ -75,6 +75,7 @@ int RunMonitor(const MonitorOptions &o)
     int code;
     {
         MonitorLink link(&printer);
+        link.SetCrc(o.crc);
         code = OpenPort(link, o.port);
         if (code == kExitOk) {
             const StopReason reason = stop.WaitFor(Limit(o.duration));
@@ -100,6 +101,7 @@ int RunDecode(const DecodeOptions &o)
     print.stamped = false;  // a capture has no times of its own
     LinePrinter printer(print, nullptr);
     CGenisysProtocol decoder(&printer);
+    decoder.SetCrc(o.crc);
     // Chunks as the serial port hands them on; the decoder does not care where they split.
     uint8_t chunk[1024];
     size_t n;

@@ -242,6 +242,31 @@ class FilesAndUsage(Case):
         self.assertEqual(acks[0], {"type": "line", "kind": "poll_or_ack", "header": "F1", "address": 1,
                                    "text": "ID 1 Rx: Ack master message."})
 
+    def test_decode_checks_the_crc_as_told(self):
+        # The capture's equipment starts its CRC at 0xFFFF: under modbus its frames pass but for
+        # 28 fragments with a CRC field and 3 three-byte fragments. (--crc, counter, failures,
+        # good frames with data or a CRC, note)
+        cases = [
+            ([], (0, 217), 471, 0, ""),
+            (["--crc", "arc"], (0, 217), 471, 0, ""),
+            (["--crc", "modbus"], (313, 217), 31, 313 + 96 + 31, ""),
+            (["--crc", "auto"], (313, 217), 31, 313 + 96 + 31,
+             "klp: --crc auto: the frames pass CRC-16/MODBUS (starting at 0xFFFF).\n"),
+        ]
+        for args, counter, failures, good, note in cases:
+            with self.subTest(args=args):
+                result = run("decode", "--json", "--polls", *args, CAPTURE)
+                self.expect(result, 0)
+                self.assertEqual(result.stderr, note)
+                objects = [json.loads(line) for line in result.stdout.splitlines()]
+                self.assertEqual((objects[-1]["polls"], objects[-1]["acks"]), counter)
+                kinds = [o.get("kind") for o in objects]
+                self.assertEqual(kinds.count("crc_failed"), failures)
+                secure = [o for o in objects if o.get("text") in ("ID 1 Rx: Poll message (secure).", "ID 1 Rx: Recall message.")
+                          or o.get("header") == "F2" and o.get("kind") == "traffic"]
+                self.assertEqual(len(secure), good)
+        self.expect(run("decode", "--crc", "xmodem", CAPTURE), 2, r"--crc")
+
 
 class UnitExchange(Case):
     def test_read_shows_the_page_and_saves_the_file(self):
