@@ -25,6 +25,7 @@ struct DecodeOptions {
     bool json = false;
     bool summary = false;
     genisys::CrcChoice crc = genisys::CrcChoice::kArc;
+    int tcpPort = 0;  // a network capture: only conversations on this port; 0 all
 };
 int RunDecode(const DecodeOptions &o);
 

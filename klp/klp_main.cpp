@@ -133,13 +133,17 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
 Command SetUpDecode(CLI::App &app, DecodeOptions &o)
 {
     CLI::App *cmd =
-        app.add_subcommand("decode", "decode a raw byte capture with the program's decoder");
+        app.add_subcommand("decode", "decode a raw byte capture or a network capture (pcap, pcapng)");
     cmd->footer(
         "Runs the bytes of FILE (or standard input) through the same decoder as the Comms page\n"
-        "and prints its lines (whole, without time stamps: a capture has no times), then the\n"
-        "counter as polls/acks.\n\n"
-        "Example:\n"
-        "  klp decode --polls line-capture.bin\n");
+        "and prints its lines (whole, without time stamps: raw bytes have no times), then the\n"
+        "counter as polls/acks. A pcap or pcapng file (told by its first bytes) is decoded\n"
+        "conversation by conversation: each direction of each TCP or UDP conversation through\n"
+        "its own decoder, TCP in sequence order, each line after the packet's time and its\n"
+        "direction.\n\n"
+        "Examples:\n"
+        "  klp decode --polls line-capture.bin\n"
+        "  klp decode --crc auto --port 10001 signalling.pcapng\n");
     cmd->add_option("file", o.file, "the capture; '-' or none for standard input")
         ->type_name("FILE");
     cmd->add_flag("--polls", o.polls,
@@ -147,6 +151,10 @@ Command SetUpDecode(CLI::App &app, DecodeOptions &o)
     cmd->add_flag("--summary", o.summary, "at the end, one row per station");
     AddJson(cmd, o.json, "one JSON object per line, counter and station");
     AddCrc(cmd, o.crc);
+    cmd->add_option("-p,--port", o.tcpPort,
+                    "a network capture: only the conversations with this TCP or UDP port")
+        ->check(CLI::Range(1, 65535))
+        ->type_name("N");
     return {cmd, [&o] { return RunDecode(o); }};
 }
 

@@ -85,6 +85,17 @@ void LinePrinter::SetSource(const std::string &time, const std::string &directio
     m_direction = direction;
 }
 
+void LinePrinter::PrintGap(uint32_t missing)
+{
+    if (m_o.json) {
+        PrintJson({{"type", "gap"}, {"time", m_sourceTime}, {"direction", m_direction},
+                   {"bytes", missing}});
+        return;
+    }
+    std::printf("%s\t%s\tGap in the capture: %u bytes missing.\n", m_sourceTime.c_str(),
+                m_direction.c_str(), missing);
+}
+
 void LinePrinter::OnCrcChosen(genisys::CrcChoice crc)
 {
     if (m_direction.empty())
@@ -112,7 +123,8 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
     char time[logline::kMaxStampLength + 1] = "";
     if (m_o.stamped)
         sys::TimeText(time, sizeof time);
-    Count(line, time);
+    // A capture's line was last seen at its packet's time.
+    Count(line, m_direction.empty() ? time : m_sourceTime.c_str());
     // Counted always, shown only when asked for, as on the Comms page.
     if (line.kind == LineKind::kPollOrAck && !m_o.polls)
         return;
@@ -237,8 +249,9 @@ void LinePrinter::PrintSummary()
                        {"controls", s.controls},
                        {"recalls", s.recalls},
                        {"crc_failures", s.crcFailures},
-                       {"last_seen", m_o.stamped ? nlohmann::ordered_json(s.lastSeen)
-                                                 : nlohmann::ordered_json()}});
+                       {"last_seen", m_o.stamped || s.lastSeen[0] != '-'
+                                         ? nlohmann::ordered_json(s.lastSeen)
+                                         : nlohmann::ordered_json()}});
             continue;
         }
         std::printf("%7d %6u %6u %12u %9u %8u %13u  %s\n", address, s.polls, s.acks, s.indications,

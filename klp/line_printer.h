@@ -33,6 +33,8 @@ public:
     // For a network capture: the time of the packet being decoded and its direction
     // ("10.0.0.1:20000 > 10.0.0.2:1234"), put before each line until changed.
     void SetSource(const std::string &time, const std::string &direction);
+    // A stretch of a captured TCP stream that the capture lacks, said where it was noticed.
+    void PrintGap(uint32_t missing);
 
     // Pushes what was printed out to its readers; the monitor calls it after every chunk.
     void Flush();

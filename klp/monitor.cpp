@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "genisys/genisys_protocol.h"
+#include "klp/capture_decode.h"
+#include "klp/capture_reader.h"
 #include "klp/commands.h"
 #include "klp/line_printer.h"
 #include "klp/output.h"
@@ -88,6 +90,18 @@ int RunMonitor(const MonitorOptions &o)
     return code;
 }
 
+// A name that says network capture on bytes that are none: refused rather than decoded as
+// line bytes, which would print pages of unknown data.
+bool NamedLikeACapture(const std::string &name)
+{
+    for (const char *ending : {".pcap", ".pcapng", ".cap"}) {
+        const size_t n = std::strlen(ending);
+        if (name.size() >= n && name.compare(name.size() - n, n, ending) == 0)
+            return true;
+    }
+    return false;
+}
+
 int RunDecode(const DecodeOptions &o)
 {
     const bool fromStdin = o.file.empty() || o.file == "-";
@@ -95,6 +109,23 @@ int RunDecode(const DecodeOptions &o)
     if (in == nullptr)
         return Fail(kExitFile, "cannot open the capture %s: %s.", o.file.c_str(),
                     std::strerror(errno));
+    // Told by its first bytes: a network capture, or the line's raw bytes.
+    uint8_t head[4];
+    const size_t headLength = std::fread(head, 1, sizeof head, in);
+    const FileKind kind = KindOfCapture(head, headLength);
+    if (kind != FileKind::kRaw) {
+        if (!fromStdin)
+            std::fclose(in);
+        if (fromStdin)
+            return Fail(kExitFile, "a network capture is read from a file: give its name.");
+        return RunCaptureDecode(o);
+    }
+    if (!fromStdin && NamedLikeACapture(o.file)) {
+        std::fclose(in);
+        return Fail(kExitFile, "%s is neither a pcap nor a pcapng capture (its first bytes are no "
+                    "capture's); raw line bytes are decoded from a file of another name.",
+                    o.file.c_str());
+    }
     PrintOptions print;
     print.polls = o.polls;
     print.json = o.json;
@@ -102,6 +133,7 @@ int RunDecode(const DecodeOptions &o)
     LinePrinter printer(print, nullptr);
     CGenisysProtocol decoder(&printer);
     decoder.SetCrc(o.crc);
+    decoder.OnReceive(head, static_cast<uint32_t>(headLength));
     // Chunks as the serial port hands them on; the decoder does not care where they split.
     uint8_t chunk[1024];
     size_t n;

@@ -7,6 +7,7 @@ import json
 import os
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import termios
@@ -185,6 +186,203 @@ class NetworkPorts(Case):
                     self.expect(result, 3, rf"^klp: cannot open port {args[0]}: .*{message}")
                     self.assertLess(time.monotonic() - started, 4)
                     self.assertEqual(result.stdout, "")
+
+
+# Captures written here, byte for byte, so each case holds exactly the fault it is about.
+def crc_arc(data, crc=0):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def frame(header, address, data=b""):
+    """A Genisys frame with its CRC-16/ARC, escaped as on the wire."""
+    body = bytes([address]) + bytes(data)
+    crc = crc_arc(bytes([header]) + body)
+    out = bytearray([header])
+    for b in body + bytes([crc & 0xFF, crc >> 8]):
+        out += bytes([0xF0, b - 0xF0]) if b >= 0xF0 else bytes([b])
+    return bytes(out + b"\xF6")
+
+
+def checksum(data):
+    data += b"\0" * (len(data) % 2)
+    total = sum(struct.unpack(f"!{len(data) // 2}H", data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
+
+
+def ethernet(src, dst, sport, dport, payload, seq=None, flags=0x18):
+    """An Ethernet frame with IPv4 and TCP (seq given) or UDP (seq None)."""
+    if seq is None:
+        transport = struct.pack("!HHHH", sport, dport, 8 + len(payload), 0) + payload
+        proto = 17
+    else:
+        transport = struct.pack("!HHIIBBHHH", sport, dport, seq, 0, 5 << 4, flags, 65535, 0, 0) + payload
+        proto = 6
+    ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(transport), 0, 0, 64, proto, 0,
+                     socket.inet_aton(src), socket.inet_aton(dst))
+    ip = ip[:10] + struct.pack("!H", checksum(ip)) + ip[12:]
+    return b"\x02\0\0\0\0\x02" + b"\x02\0\0\0\0\x01" + b"\x08\x00" + ip + transport
+
+
+def write_pcap(path, packets, linktype=1):
+    """packets: (seconds, bytes)."""
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype))
+        for t, data in packets:
+            f.write(struct.pack("<IIII", int(t), round(t % 1 * 1e6), len(data), len(data)) + data)
+
+
+def write_pcapng(path, interfaces, packets):
+    """interfaces: link types; packets: (interface, seconds, bytes)."""
+    def block(kind, body):
+        body += b"\0" * (-len(body) % 4)
+        return struct.pack("<II", kind, len(body) + 12) + body + struct.pack("<I", len(body) + 12)
+    with open(path, "wb") as f:
+        f.write(block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)))
+        for linktype in interfaces:
+            f.write(block(1, struct.pack("<HHI", linktype, 0, 65535)))
+        for interface, t, data in packets:
+            stamp = round(t * 1e6)
+            f.write(block(6, struct.pack("<IIIII", interface, stamp >> 32, stamp & 0xFFFFFFFF,
+                                         len(data), len(data)) + data))
+
+
+def read_pcap_streams(path):
+    """The TCP payload of each direction of an Ethernet/IPv4 pcap, in capture order."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at, streams = 24, {}
+    while at + 16 <= len(data):
+        length = struct.unpack("<I", data[at + 8:at + 12])[0]
+        packet = data[at + 16:at + 16 + length]
+        at += 16 + length
+        ip = packet[14:]
+        if packet[12:14] != b"\x08\x00" or ip[9] != 6:
+            continue
+        tcp = ip[(ip[0] & 15) * 4:struct.unpack("!H", ip[2:4])[0]]
+        key = (socket.inet_ntoa(ip[12:16]) + ":" + str(struct.unpack("!H", tcp[0:2])[0]) + " > " +
+               socket.inet_ntoa(ip[16:20]) + ":" + str(struct.unpack("!H", tcp[2:4])[0]))
+        streams[key] = streams.get(key, b"") + tcp[(tcp[12] >> 4) * 4:]
+    return streams
+
+
+def decoded(result):
+    """klp decode --json's output as objects."""
+    return [json.loads(line) for line in result.stdout.splitlines()]
+
+
+MASTER, STATION = "10.0.0.1", "10.0.0.2"
+FRAMES = [frame(0xFB, 1, b"\x01"), frame(0xF2, 1, b"\x00\x05\x01\xF7"), frame(0xFD, 1),
+          frame(0xFC, 2, b"\x03\x30"), frame(0xF3, 2, b"\x03\x30"), frame(0xF9, 3, b"\x01\x02")]
+
+
+class Captures(Case):
+    def decode_lines(self, *args):
+        result = run("decode", *args)
+        self.expect(result, 0)
+        return result.stdout.splitlines()
+
+    def test_the_fixture_gives_each_directions_frames(self):
+        streams = read_pcap_streams(PCAP)
+        self.assertEqual(len(streams), 2)
+        lines = self.decode_lines("--polls", "--crc", "modbus", PCAP)
+        for direction, payload in streams.items():
+            with self.subTest(direction=direction):
+                raw = self.path("direction.bin", payload)
+                expected = self.decode_lines("--polls", "--crc", "modbus", raw)[:-1]
+                got = [line.split("\t") for line in lines if f"\t{direction}\t" in line]
+                self.assertEqual([g[2] for g in got], expected)
+                for stamp, _, _ in got:
+                    self.assertRegex(stamp, r"^2022-02-22 15:42:\d\d\.\d{6}$")
+        self.assertEqual(lines[-1], "Polls/ACKs: 313/217")
+        port = decoded(run("decode", "--json", "--port", "10001", PCAP))
+        self.assertEqual(port, decoded(run("decode", "--json", PCAP)))
+        self.assertEqual(decoded(run("decode", "--json", "--port", "10002", PCAP)),
+                         [{"type": "counter", "polls": 0, "acks": 0}])
+
+    def test_tcp_segments_are_taken_in_sequence_order(self):
+        stream = b"".join(FRAMES)
+        cuts = [0, 3, 9, 17, 20, 28, len(stream)]
+        segments = [(1000 + a, stream[a:b]) for a, b in zip(cuts, cuts[1:])]
+        # The connection's SYN tells where the stream starts; then the segments in the order
+        # captured.
+        syn = (1699999999, ethernet(STATION, MASTER, 20000, 1234, b"", 999, 0x02))
+        orders = {
+            "in order": [0, 1, 2, 3, 4, 5],
+            "out of order": [1, 0, 3, 2, 5, 4],
+            "retransmitted": [0, 1, 1, 2, 0, 3, 4, 5, 5],
+            "last first": [5, 4, 3, 2, 1, 0],
+        }
+        expected = self.decode_lines(self.path("stream.bin", stream))[:-1]
+        self.assertEqual(len(expected), 5)  # all but the poll, which is counted, not shown
+        for name, order in orders.items():
+            with self.subTest(order=name):
+                packets = [syn] + [(1700000000 + i / 10, ethernet(STATION, MASTER, 20000, 1234, segments[k][1], segments[k][0]))
+                                   for i, k in enumerate(order)]
+                capture = self.path("segments.pcap")
+                write_pcap(capture, packets)
+                lines = self.decode_lines(capture)
+                self.assertEqual([l.split("\t")[2] for l in lines[:-1]], expected)
+                self.assertTrue(all(l.split("\t")[1] == "10.0.0.2:20000 > 10.0.0.1:1234" for l in lines[:-1]))
+        # A segment never captured: said once where it was noticed; the frames it cut into are
+        # lost (their rest is unknown data), never joined across the gap.
+        packets = [(1700000000 + i, ethernet(STATION, MASTER, 20000, 1234, segments[k][1], segments[k][0]))
+                   for i, k in enumerate([0, 1, 3, 3, 4, 5])]
+        capture = self.path("gap.pcap")
+        write_pcap(capture, packets)
+        objects = decoded(run("decode", "--json", capture))
+        gaps = [o for o in objects if o["type"] == "gap"]
+        self.assertEqual(gaps, [{"type": "gap", "time": "2023-11-14 22:13:22.000000",
+                                 "direction": "10.0.0.2:20000 > 10.0.0.1:1234", "bytes": 8}])
+        self.assertEqual([(o["header"], o["time"][-15:]) for o in objects if o["type"] == "line" and o["header"]],
+                         [("FC", "22:13:24.000000"), ("F3", "22:13:25.000000"),
+                          ("F9", "22:13:25.000000")])
+
+    def test_pcapng_with_two_interfaces_and_udp(self):
+        # The master's polls on one interface, the station's answers by UDP on the other.
+        packets = [(0, 1700000000.25, ethernet(MASTER, STATION, 1234, 20000, FRAMES[0], 1)),
+                   (1, 1700000000.5, ethernet(STATION, MASTER, 20001, 1235, FRAMES[1] + FRAMES[2])),
+                   (0, 1700000001.0, ethernet(MASTER, STATION, 1234, 20000, FRAMES[3], 1 + len(FRAMES[0]))),
+                   (1, 1700000001.5, ethernet(STATION, MASTER, 20001, 1235, FRAMES[4][:4])),
+                   (1, 1700000002.0, ethernet(STATION, MASTER, 20001, 1235, FRAMES[4][4:]))]
+        capture = self.path("two.pcap")  # a pcapng, whatever its name says
+        write_pcapng(capture, [1, 1], packets)
+        lines = self.decode_lines("--polls", capture)
+        self.assertEqual(lines, [
+            "2023-11-14 22:13:20.250000\t10.0.0.1:1234 > 10.0.0.2:20000\tID 1 Rx: Poll message (secure).",
+            "2023-11-14 22:13:20.500000\t10.0.0.2:20001 > 10.0.0.1:1235\tID 1 Rx: Indication data message: 00-05 01-F7.",
+            "2023-11-14 22:13:20.500000\t10.0.0.2:20001 > 10.0.0.1:1235\tID 1 Rx: Recall message.",
+            "2023-11-14 22:13:21.000000\t10.0.0.1:1234 > 10.0.0.2:20000\tID 2 Rx: Control message: 03-30.",
+            "2023-11-14 22:13:22.000000\t10.0.0.2:20001 > 10.0.0.1:1235\tID 2 Rx: Control checkback message: 03-30.",
+            "Polls/ACKs: 1/0"])
+        self.assertEqual(self.decode_lines("--port", "20001", capture)[-2][-36:],
+                         "ID 2 Rx: Control checkback message: 03-30."[-36:])
+        self.assertEqual(len(self.decode_lines("--port", "20001", capture)), 4)
+
+    def test_files_that_are_no_whole_capture(self):
+        with open(PCAP, "rb") as f:
+            fixture = f.read()
+        cut = self.path("cut.pcap", fixture[:5000])
+        cases = [
+            (cut, 4, r"^klp: the capture .*cut\.pcap is cut short after \d+ packets \(.*truncated"),
+            (self.path("header.pcap", fixture[:10]), 4, r"^klp: cannot read the capture .*header\.pcap: "),
+            (self.path("text.pcap", b"not a capture at all"), 4, r"^klp: .*text\.pcap is neither a pcap nor a pcapng capture"),
+            (self.path("empty.pcapng", b""), 4, r"is neither a pcap nor a pcapng capture"),
+        ]
+        for path, code, message in cases:
+            with self.subTest(path=os.path.basename(path)):
+                self.expect(run("decode", path), code, message)
+        # What came before the cut is decoded and counted.
+        result = run("decode", "--polls", "--crc", "modbus", cut)
+        self.assertGreater(len(result.stdout.splitlines()), 20)
+        self.assertRegex(result.stdout, r"\nPolls/ACKs: [1-9]\d*/[1-9]\d*\n$")
+        with open(PCAP, "rb") as capture:
+            self.expect(run("decode", stdin=capture), 4, r"a network capture is read from a file")
 
 
 if __name__ == "__main__":
