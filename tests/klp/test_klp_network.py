@@ -385,5 +385,83 @@ class Captures(Case):
             self.expect(run("decode", stdin=capture), 4, r"a network capture is read from a file")
 
 
+def tshark_frames(capture, *options):
+    """The Genisys frames tshark's dissector finds: (direction, header, station, CRC verdict)
+    in order, a frame without a CRC field (an insecure poll or acknowledgement) as good."""
+    result = subprocess.run(["tshark", "-r", capture, "-X", f"lua_script:{DISSECTOR}", *options,
+                             "-Y", "genisys", "-T", "json", "--no-duplicate-keys", "-J", "genisys ip tcp udp"],
+                            capture_output=True, text=True, timeout=60)
+    if result.returncode != 0 or "Lua" in result.stderr:
+        raise AssertionError(result.stderr)
+    frames = []
+    for packet in json.loads(result.stdout or "[]"):
+        layers = packet["_source"]["layers"]
+        direction = "line"
+        if "ip" in layers:
+            transport = layers.get("tcp") or layers.get("udp")
+            port = "tcp.srcport" if "tcp" in layers else "udp.srcport"
+            dport = port.replace("src", "dst")
+            direction = (f"{layers['ip']['ip.src']}:{transport[port]} > "
+                         f"{layers['ip']['ip.dst']}:{transport[dport]}")
+        found = layers["genisys"]
+        for f in found if isinstance(found, list) else [found]:
+            station = f.get("genisys.station")
+            frames.append((direction, f["genisys.header"][2:].upper(),
+                           int(station) if station is not None else None, f.get("genisys.crc_status", "good")))
+    return frames
+
+
+def klp_frames(capture, *options):
+    """The same from klp decode --json: the lines of frames, with their verdicts."""
+    verdicts = {"crc_failed": "bad", "config": "config", "traffic": "good", "poll_or_ack": "good"}
+    result = run("decode", "--json", "--polls", *options, capture)
+    return [(o.get("direction", "line"), o["header"], o["address"], verdicts[o["kind"]])
+            for o in decoded(result) if o["type"] == "line" and o["kind"] != "unknown_data"]
+
+
+class Dissector(Case):
+    def setUp(self):
+        super().setUp()
+        if not DISSECTOR:
+            self.skipTest("run through CTest")
+
+    def assertSameFrames(self, capture, klp_options, tshark_options):
+        klp = klp_frames(capture, *klp_options)
+        shark = tshark_frames(capture, *tshark_options)
+        for direction in {f[0] for f in klp + shark}:
+            self.assertEqual([f for f in shark if f[0] == direction], [f for f in klp if f[0] == direction],
+                             direction)
+        return klp
+
+    def test_the_fixture_as_klp_decodes_it(self):
+        # (klp's --crc, the dissector's preference, frames passing their CRC, failing)
+        cases = [("arc", "arc", 217, 471), ("modbus", "modbus", 657, 31), ("auto", "auto", 657, 31)]
+        for crc, pref, good, bad in cases:
+            with self.subTest(crc=crc):
+                frames = self.assertSameFrames(PCAP, ["--crc", crc], ["-o", "genisys.tcp_ports:10001",
+                                                                      "-o", f"genisys.crc:{pref}"])
+                verdicts = [f[3] for f in frames]
+                self.assertEqual((verdicts.count("good"), verdicts.count("bad")), (good, bad))
+        # "Decode As" on any port finds the same as the preference.
+        self.assertEqual(tshark_frames(PCAP, "-d", "tcp.port==10001,genisys"),
+                         tshark_frames(PCAP, "-o", "genisys.tcp_ports:10001"))
+
+    def test_frames_split_joined_and_over_udp(self):
+        # A frame split over three segments, several in one, configuration frames, over TCP and
+        # UDP at once.
+        config = frame(0xF2, 4, b"\x01\x02")
+        config = config[:-3] + bytes([config[-3] ^ 0x0F, config[-2] ^ 0x0F]) + b"\xF6"  # marker
+        stream = b"".join(FRAMES) + config + frame(0xF1, 9)
+        packets = [(1700000000, ethernet(STATION, MASTER, 20000, 1234, b"", 99, 0x02))]
+        for i, (a, b) in enumerate([(0, 2), (2, 5), (5, 30), (30, len(stream))]):
+            packets.append((1700000001 + i, ethernet(STATION, MASTER, 20000, 1234, stream[a:b], 100 + a)))
+        packets.append((1700000009, ethernet(MASTER, STATION, 5000, 5001, FRAMES[3] + FRAMES[0])))
+        capture = self.path("mixed.pcap")
+        write_pcap(capture, packets)
+        frames = self.assertSameFrames(capture, [], ["-o", "genisys.tcp_ports:20000", "-o", "genisys.udp_ports:5001"])
+        self.assertEqual([f[1] for f in frames], ["FB", "F2", "FD", "FC", "F3", "F9", "F2", "F1", "FC", "FB"])
+        self.assertEqual(frames[6][3], "config")
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
