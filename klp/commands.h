@@ -14,6 +14,7 @@ struct MonitorOptions {
     bool json = false;
     bool summary = false;
     std::string log;       // append lines here in CommsLog.txt's format
+    std::string pcap;      // record what the port hears here as a pcapng capture
     double duration = -1;  // seconds; negative: until Ctrl-C
     genisys::CrcChoice crc = genisys::CrcChoice::kArc;
 };

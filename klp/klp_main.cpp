@@ -119,6 +119,10 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
     cmd->add_option("--log", o.log,
                     "also append the lines to FILE in CommsLog.txt's format (date, time, text)")
         ->type_name("FILE");
+    cmd->add_option("--pcap", o.pcap,
+                    "also record what the port hears to FILE, a pcapng capture for Wireshark "
+                    "(one packet per frame, with its time)")
+        ->type_name("FILE");
     cmd->add_option("--duration", o.duration, "stop after this many seconds")
         ->check(CLI::PositiveNumber)
         ->type_name("S");

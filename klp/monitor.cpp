@@ -11,6 +11,7 @@
 #include "klp/commands.h"
 #include "klp/line_printer.h"
 #include "klp/output.h"
+#include "klp/pcap_writer.h"
 #include "klp/signals.h"
 
 namespace klp {
@@ -21,17 +22,25 @@ namespace {
 // a reader of the output or the log is never more than one chunk behind.
 class MonitorLink : public CGenisysProtocol {
 public:
-    explicit MonitorLink(LinePrinter *printer) : CGenisysProtocol(printer), m_printer(printer) {}
+    MonitorLink(LinePrinter *printer, PcapWriter *pcap)
+        : CGenisysProtocol(printer), m_printer(printer), m_pcap(pcap)
+    {
+    }
     ~MonitorLink() override { Close(); }
 
     void OnReceive(const uint8_t *bytes, uint32_t count) override
     {
+        if (m_pcap)
+            m_pcap->Add(bytes, count);
         CGenisysProtocol::OnReceive(bytes, count);
         m_printer->Flush();
+        if (m_pcap && !m_pcap->Flush())
+            ProcessStop().Raise(StopReason::kLogFailed);
     }
 
 private:
     LinePrinter *m_printer;
+    PcapWriter *m_pcap;
 };
 
 std::chrono::milliseconds Limit(double seconds)
@@ -53,7 +62,8 @@ int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
     case StopReason::kPortStalled:
         return Fail(kExitPort, "%s", LostPortText(o.port).c_str());
     case StopReason::kLogFailed:
-        return Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
+        return Fail(kExitFile, "cannot write to the log file %s.",
+                    o.log.empty() ? o.pcap.c_str() : o.log.c_str());
     default:
         return kExitOk;
     }
@@ -69,6 +79,13 @@ int RunMonitor(const MonitorOptions &o)
     if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "ab")) == nullptr)
         return Fail(kExitFile, "cannot open the log file %s for appending: %s.", o.log.c_str(),
                     std::strerror(errno));
+    PcapWriter pcap;
+    if (!o.pcap.empty() && !pcap.Open(o.pcap, o.port.port)) {
+        if (log)
+            std::fclose(log);
+        return Fail(kExitFile, "cannot create the capture %s: %s.", o.pcap.c_str(),
+                    std::strerror(errno));
+    }
     PrintOptions print;
     print.polls = o.polls;
     print.json = o.json;
@@ -76,7 +93,7 @@ int RunMonitor(const MonitorOptions &o)
     LinePrinter printer(print, &stop);
     int code;
     {
-        MonitorLink link(&printer);
+        MonitorLink link(&printer, o.pcap.empty() ? nullptr : &pcap);
         link.SetCrc(o.crc);
         code = OpenPort(link, o.port);
         if (code == kExitOk) {
@@ -87,6 +104,8 @@ int RunMonitor(const MonitorOptions &o)
     }
     if (log && std::fclose(log) != 0 && code == kExitOk)
         code = Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
+    if (!pcap.Close() && code == kExitOk)
+        code = Fail(kExitFile, "cannot write to the capture %s.", o.pcap.c_str());
     return code;
 }
 

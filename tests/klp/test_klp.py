@@ -128,6 +128,9 @@ class FilesAndUsage(Case):
             (["write", "--port", plain, "--slave", "1", missing], 4, r"Could not open config file"),
             (["decode", missing], 4, r"cannot open the capture .*missing\.klp"),
             (["monitor", "--port", plain, "--log", nowhere], 4, r"cannot open the log file .*x\.klp"),
+            (["monitor", "--port", plain, "--pcap", nowhere], 4, r"cannot create the capture .*x\.klp"),
+            (["monitor", "--port", "tcp://127.0.0.1:1", "--connect-timeout", "0"], 2, r"--connect-timeout"),
+            (["decode", "--port", "0", missing], 2, r"--port"),
         ]
         before = {p: self.read_bytes(p) for p in (good, short, long)}
         for args, code, message in cases:

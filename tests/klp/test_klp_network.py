@@ -462,6 +462,27 @@ class Dissector(Case):
         self.assertEqual([f[1] for f in frames], ["FB", "F2", "FD", "FC", "F3", "F9", "F2", "F1", "FC", "FB"])
         self.assertEqual(frames[6][3], "config")
 
+    def test_a_monitors_capture_opens_in_tshark_as_klp_decodes_it(self):
+        capture = self.path("line.pcapng")
+        with Sim("--traffic", "200", "--stations", "5,6") as sim:
+            monitored = run("monitor", "--port", sim.port, "--polls", "--duration", "1", "--pcap", capture)
+        self.expect(monitored, 0)
+        frames = self.assertSameFrames(capture, [], [])
+        self.assertGreater(len(frames), 100)
+        self.assertEqual({f[0] for f in frames}, {"line"})
+        # The capture holds what the monitor printed, line for line, with the same counter.
+        shown = [line.split("\t")[1] for line in monitored.stdout.splitlines()[:-1]]
+        again = self.decode_lines_of(capture)
+        self.assertEqual([line.split("\t")[2] for line in again[:-1]], shown)
+        self.assertEqual(again[-1], monitored.stdout.splitlines()[-1])
+        for line in again[:-1]:
+            self.assertRegex(line, r"^20\d\d-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}\tline\t")
+
+    def decode_lines_of(self, capture):
+        result = run("decode", "--polls", capture)
+        self.expect(result, 0)
+        return result.stdout.splitlines()
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
