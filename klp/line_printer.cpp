@@ -1,12 +1,14 @@
 // The decoder's lines on standard output and in the log file, and the counts per station.
 #include "klp/line_printer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
 
 #include "comms/log_line.h"
 #include "genisys/genisys_frame.h"
+#include "genisys/line_text.h"
 #include "klp/output.h"
 #include "platform/clock.h"
 
@@ -39,35 +41,53 @@ const char *KindName(LineKind kind)
 
 std::string HeaderText(uint8_t header)
 {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", header);
-    return text;
+    static const char kHex[] = "0123456789ABCDEF";
+    return std::string{kHex[header >> 4], kHex[header & 15]};
 }
 
-// Appends text as a JSON string, escaped as nlohmann-json writes it.
+// Appends text as a JSON string, escaped as nlohmann-json writes it; runs that need no
+// escape go in whole.
 void AppendJsonString(std::string *out, const char *text, size_t length)
 {
     static const char kHex[] = "0123456789abcdef";
     out->push_back('"');
+    // Log lines hardly ever hold a character to escape: one look through a table first.
+    static const struct Table {
+        bool escape[256];
+        Table() : escape()
+        {
+            for (int c = 0; c < 0x20; ++c)
+                escape[c] = true;
+            escape[static_cast<unsigned char>('"')] = escape[static_cast<unsigned char>('\\')] = true;
+        }
+    } kTable;
+    size_t first = 0;
+    while (first < length && !kTable.escape[static_cast<unsigned char>(text[first])])
+        ++first;
+    if (first == length) {
+        out->append(text, length);
+        out->push_back('"');
+        return;
+    }
+    size_t run = 0;
     for (size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out->push_back('\\');
-            out->push_back(static_cast<char>(c));
-        } else if (c < 0x20) {
-            const char *named = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t"
-                              : c == '\b' ? "\\b" : c == '\f' ? "\\f" : nullptr;
-            if (named) {
-                out->append(named, 2);
-            } else {
-                out->append("\\u00");
-                out->push_back(kHex[c >> 4]);
-                out->push_back(kHex[c & 15]);
-            }
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out->append(text + run, i - run);
+        run = i + 1;
+        const char *named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n"
+                          : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c == '\b' ? "\\b"
+                          : c == '\f' ? "\\f" : nullptr;
+        if (named) {
+            out->append(named, 2);
         } else {
-            out->push_back(static_cast<char>(c));
+            out->append("\\u00");
+            out->push_back(kHex[c >> 4]);
+            out->push_back(kHex[c & 15]);
         }
     }
+    out->append(text + run, length - run);
     out->push_back('"');
 }
 
@@ -133,9 +153,10 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
         return;
     if (!m_o.stamped) {
         // A capture's lines are shown whole: there is no time stamp to share the line with.
-        std::string text(line.text, line.length);
-        text.resize(logline::KeepPrintable(&text[0], text.size()));
-        Print(line, time, text.data(), text.size());
+        char whole[genisys::kLineTextSize + 1];
+        const size_t n = line.length < genisys::kLineTextSize ? line.length : genisys::kLineTextSize;
+        std::memcpy(whole, line.text, n);
+        Print(line, time, whole, logline::KeepPrintable(whole, n));
         return;
     }
     char built[logline::kBufferSize];
@@ -154,31 +175,56 @@ void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const 
         o.assign("{\"type\":\"line\",\"kind\":\"");
         o += KindName(line.kind);
         o += '"';
+        // Times and directions are of our own making: digits, addresses, no escapes.
         if (m_o.stamped || !m_direction.empty()) {
-            o += ",\"time\":";
-            const std::string &t = m_o.stamped ? std::string(time) : m_sourceTime;
-            AppendJsonString(&o, t.data(), t.size());
+            o += ",\"time\":\"";
+            o += m_o.stamped ? time : m_sourceTime.c_str();
+            o += '"';
         }
         if (!m_direction.empty()) {
-            o += ",\"direction\":";
-            AppendJsonString(&o, m_direction.data(), m_direction.size());
+            o += ",\"direction\":\"";
+            o += m_direction;
+            o += '"';
         }
         o += ",\"header\":";  // bytes outside a frame have none
-        o += line.kind != LineKind::kUnknownData ? '"' + HeaderText(line.header) + '"' : "null";
+        if (line.kind != LineKind::kUnknownData) {
+            o += '"';
+            o += HeaderText(line.header);
+            o += '"';
+        } else {
+            o += "null";
+        }
         o += ",\"address\":";
-        o += line.address >= 0 ? std::to_string(line.address) : "null";
+        if (line.address >= 0) {
+            char digits[4];
+            int n = 0;
+            for (int a = line.address; n == 0 || a > 0; a /= 10)
+                digits[n++] = static_cast<char>('0' + a % 10);
+            while (n > 0)
+                o += digits[--n];
+        } else {
+            o += "null";
+        }
         o += ",\"text\":";
         AppendJsonString(&o, text, length);
         o += "}\n";
         std::fwrite(o.data(), 1, o.size(), stdout);
         return;
     }
-    if (m_o.stamped)
-        std::fprintf(stdout, "%s\t", time);
-    else if (!m_direction.empty())
-        std::fprintf(stdout, "%s\t%s\t", m_sourceTime.c_str(), m_direction.c_str());
-    std::fwrite(text, 1, length, stdout);
-    std::fputc('\n', stdout);
+    std::string &o = m_json;
+    o.clear();
+    if (m_o.stamped) {
+        o += time;
+        o += '\t';
+    } else if (!m_direction.empty()) {
+        o += m_sourceTime;
+        o += '\t';
+        o += m_direction;
+        o += '\t';
+    }
+    o.append(text, length);
+    o += '\n';
+    std::fwrite(o.data(), 1, o.size(), stdout);
 }
 
 void LinePrinter::Log(const char *line, size_t length)
@@ -208,7 +254,10 @@ void LinePrinter::Count(const genisys::LineEvent &line, const char *time)
         return;
     Station &s = m_stations[line.address];
     s.heard = true;
-    std::snprintf(s.lastSeen, sizeof s.lastSeen, "%s", *time ? time : "-");
+    const char *seen = *time ? time : "-";
+    const size_t n = std::min(std::strlen(seen), sizeof s.lastSeen - 1);
+    std::memcpy(s.lastSeen, seen, n);
+    s.lastSeen[n] = '\0';
     if (line.kind == LineKind::kCrcFailed) {
         ++s.crcFailures;
     } else if (line.kind == LineKind::kPollOrAck) {

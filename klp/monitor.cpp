@@ -123,6 +123,9 @@ bool NamedLikeACapture(const std::string &name)
 
 int RunDecode(const DecodeOptions &o)
 {
+    // A decode prints far faster than a person reads: output in large blocks.
+    static char outputBuffer[1 << 16];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     const bool fromStdin = o.file.empty() || o.file == "-";
     std::FILE *in = fromStdin ? stdin : std::fopen(o.file.c_str(), "rb");
     if (in == nullptr)
