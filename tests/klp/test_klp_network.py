@@ -5,6 +5,7 @@ dissector in a real tshark against klp's own decode. Run through CTest (it sets 
 KLP_PTYSHIM, KLP_PCAP and KLP_DISSECTOR)."""
 import json
 import os
+import selectors
 import signal
 import socket
 import struct
@@ -159,9 +160,14 @@ class NetworkPorts(Case):
             with self.subTest(rfc2217=rfc2217), Sim("--traffic", "50") as sim, Ser2net(sim.port, rfc2217) as server:
                 proc = subprocess.Popen([KLP, "monitor", "--port", server.url], stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, encoding="latin-1")
-                time.sleep(0.7)
+                # Once a line came through, the connection is up: then the server goes.
+                with selectors.DefaultSelector() as sel:
+                    sel.register(proc.stdout, selectors.EVENT_READ)
+                    self.assertTrue(sel.select(10), "no line came through ser2net")
+                first = proc.stdout.readline()
                 server.stop()
                 out, err = proc.communicate(timeout=10)
+                out = first + out
                 self.assertEqual(proc.returncode, 3, err)
                 self.assertEqual(err, f"klp: connection to 127.0.0.1:{server.port} was closed.\n")
                 self.assertRegex(out, r"\nPolls/ACKs: \d+/\d+\n$")
