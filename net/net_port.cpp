@@ -16,7 +16,7 @@ namespace {
 
 using asio::ip::tcp;
 
-constexpr auto kCloseWait = std::chrono::milliseconds(1000);  // for the modem lines' answers
+constexpr auto kCloseWait = std::chrono::milliseconds(500);  // for the modem lines' answers
 
 class NetPort : public PortTransport {
 public:
@@ -112,18 +112,18 @@ std::string NetPort::Open(std::chrono::milliseconds timeout)
     return m_telnet ? Negotiate(deadline) : std::string();
 }
 
-// Waits for the server to take the COM port option and confirm the rate and the modem lines,
-// so the line is set once Open returns; the unit's bytes that arrive meanwhile are kept.
+// Waits for the server to take the COM port option and confirm the rate, so the line is set
+// once Open returns; the unit's bytes that arrive meanwhile are kept.
 std::string NetPort::Negotiate(std::chrono::steady_clock::time_point deadline)
 {
     if (!SendRaw(m_telnet->Opening()))
         return "connection to " + m_address.text + " was closed";
     uint8_t buffer[1024];
     bool failed = false;
-    auto ready = [&] {
-        return failed || m_telnet->Refused() ||
-               (m_telnet->ConfirmedBaud() != 0 && m_telnet->ConfirmedControls() >= 2);
-    };
+    // The rate's answer comes after the option was taken and before the modem lines' (the
+    // server takes the settings in order); a device server that cannot switch the modem lines
+    // (ser2net on a pseudo-terminal) never answers those, so they are not waited for here.
+    auto ready = [&] { return failed || m_telnet->Refused() || m_telnet->ConfirmedBaud() != 0; };
     while (!ready()) {
         bool done = false;
         size_t n = 0;
