@@ -2,7 +2,6 @@
 // exit-code table, and the hand-over to each command.
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -76,14 +75,16 @@ void AddJson(CLI::App *cmd, bool &json, const char *help) { cmd->add_flag("--jso
 
 void AddCrc(CLI::App *cmd, genisys::CrcChoice &crc)
 {
-    const std::map<std::string, genisys::CrcChoice> choices = {
-        {"arc", genisys::CrcChoice::kArc},
-        {"modbus", genisys::CrcChoice::kModbus},
-        {"auto", genisys::CrcChoice::kAuto}};
-    cmd->add_option("--crc", crc,
-                    "how frames' CRC-16 starts: arc (at 0, the page's), modbus (at 0xFFFF, as "
-                    "some equipment does), or auto (per stream, from the first frames; says which)")
-        ->transform(CLI::CheckedTransformer(choices))
+    cmd->add_option_function<std::string>(
+           "--crc",
+           [&crc](const std::string &kind) {
+               crc = kind == "modbus" ? genisys::CrcChoice::kModbus
+                     : kind == "auto" ? genisys::CrcChoice::kAuto
+                                      : genisys::CrcChoice::kArc;
+           },
+           "how frames' CRC-16 starts: arc (at 0, the page's), modbus (at 0xFFFF, as some "
+           "equipment does), or auto (per stream, from the first frames; says which)")
+        ->check(CLI::IsMember({"arc", "modbus", "auto"}))
         ->default_str("arc")
         ->type_name("KIND");
 }
