@@ -50,7 +50,7 @@ std::chrono::milliseconds Limit(double seconds)
 }
 
 // The end of a run: the counter and summary unless nobody reads them, then how it ended.
-int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
+int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o, bool pcapFailed)
 {
     if (reason != StopReason::kOutputClosed) {
         printer.PrintCounter();
@@ -62,8 +62,9 @@ int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
     case StopReason::kPortStalled:
         return Fail(kExitPort, "%s", LostPortText(o.port).c_str());
     case StopReason::kLogFailed:
-        return Fail(kExitFile, "cannot write to the log file %s.",
-                    o.log.empty() ? o.pcap.c_str() : o.log.c_str());
+        if (pcapFailed)
+            return Fail(kExitFile, "cannot write to the capture %s.", o.pcap.c_str());
+        return Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
     default:
         return kExitOk;
     }
@@ -99,12 +100,12 @@ int RunMonitor(const MonitorOptions &o)
         if (code == kExitOk) {
             const StopReason reason = stop.WaitFor(Limit(o.duration));
             link.Close();  // the reader is done with the printer from here on
-            code = Finish(printer, reason, o);
+            code = Finish(printer, reason, o, !pcap.Flush());
         }
     }
     if (log && std::fclose(log) != 0 && code == kExitOk)
         code = Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
-    if (!pcap.Close() && code == kExitOk)
+    if (!pcap.Close() && code == kExitOk)  // a failure said already leaves code set
         code = Fail(kExitFile, "cannot write to the capture %s.", o.pcap.c_str());
     return code;
 }

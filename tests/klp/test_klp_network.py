@@ -483,6 +483,11 @@ class Dissector(Case):
         self.assertEqual(again[-1], monitored.stdout.splitlines()[-1])
         for line in again[:-1]:
             self.assertRegex(line, r"^20\d\d-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}\tline\t")
+        # A capture that cannot be written stops the monitor like a failed log.
+        with Sim("--traffic", "100") as sim:
+            full = run("monitor", "--port", sim.port, "--duration", "5", "--pcap", "/dev/full")
+        self.expect(full, 4, r"^klp: cannot write to the capture /dev/full\.$")
+        self.assertRegex(full.stdout, r"\nPolls/ACKs: \d+/\d+\n$")
 
     def decode_lines_of(self, capture):
         result = run("decode", "--polls", capture)
