@@ -54,7 +54,7 @@ public:
                  const std::string &time)
     {
         if (!m_started || syn) {
-            m_next = sequence + (syn ? 1 : 0);
+            m_next = m_base = sequence + (syn ? 1 : 0);
             m_started = true;
         }
         if (length == 0)
@@ -62,7 +62,7 @@ public:
         const int32_t ahead = static_cast<int32_t>(sequence - m_next);
         if (ahead > 0) {
             const Held held{std::string(reinterpret_cast<const char *>(payload), length), time};
-            if (m_held.emplace(sequence, held).second)
+            if (m_held.emplace(sequence - m_base, held).second)
                 m_heldBytes += length;
             if (m_heldBytes > kMaxHeldBytes || m_held.size() > kMaxHeldSegments)
                 SkipGap();
@@ -94,12 +94,13 @@ private:
     {
         while (!m_held.empty()) {
             auto first = m_held.begin();
-            if (static_cast<int32_t>(first->first - m_next) > 0)
+            const uint32_t sequence = first->first + m_base;
+            if (static_cast<int32_t>(sequence - m_next) > 0)
                 return;
             // Its lines carry the time it was captured, not the time it was put in order.
             const std::string &bytes = first->second.bytes;
             m_printer->SetSource(first->second.time, m_direction);
-            Take(first->first, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+            Take(sequence, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
             m_heldBytes -= bytes.size();
             m_held.erase(first);
         }
@@ -110,9 +111,9 @@ private:
     {
         auto first = m_held.begin();
         m_printer->SetSource(first->second.time, m_direction);
-        m_printer->PrintGap(first->first - m_next);
+        m_printer->PrintGap(first->first + m_base - m_next);
         m_decoder.m_rxLength = 0;
-        m_next = first->first;
+        m_next = first->first + m_base;
         TakeHeld();
     }
 
@@ -127,7 +128,9 @@ private:
     CGenisysProtocol m_decoder;
     bool m_started = false;
     uint32_t m_next = 0;
-    std::map<uint32_t, Held> m_held;  // by sequence number (a capture spans no wrap)
+    uint32_t m_base = 0;  // where the stream started: held segments are ordered from there,
+                          // so a stream whose sequence numbers wrap past 2^32 stays in order
+    std::map<uint32_t, Held> m_held;
     size_t m_heldBytes = 0;
 };
 

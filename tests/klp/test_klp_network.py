@@ -314,10 +314,11 @@ class Captures(Case):
     def test_tcp_segments_are_taken_in_sequence_order(self):
         stream = b"".join(FRAMES)
         cuts = [0, 3, 9, 17, 20, 28, len(stream)]
-        segments = [(1000 + a, stream[a:b]) for a, b in zip(cuts, cuts[1:])]
+        start = 2**32 - 15  # the sequence numbers wrap past 2^32 in the middle of the stream
+        segments = [((start + a) % 2**32, stream[a:b]) for a, b in zip(cuts, cuts[1:])]
         # The connection's SYN tells where the stream starts; then the segments in the order
         # captured.
-        syn = (1699999999, ethernet(STATION, MASTER, 20000, 1234, b"", 999, 0x02))
+        syn = (1699999999, ethernet(STATION, MASTER, 20000, 1234, b"", start - 1, 0x02))
         orders = {
             "in order": [0, 1, 2, 3, 4, 5],
             "out of order": [1, 0, 3, 2, 5, 4],
