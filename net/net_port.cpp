@@ -18,7 +18,7 @@ using asio::ip::tcp;
 
 constexpr auto kCloseWait = std::chrono::milliseconds(500);  // for the modem lines' answers
 
-class NetPort : public PortTransport {
+class NetPort : public PortTransport, public std::enable_shared_from_this<NetPort> {
 public:
     NetPort(const NetAddress &address, int baud) : m_address(address), m_socket(m_io)
     {
@@ -39,7 +39,9 @@ private:
     bool RunUntil(std::chrono::steady_clock::time_point deadline, Done done);
     std::string Negotiate(std::chrono::steady_clock::time_point deadline);
     bool SendRaw(const std::string &bytes);
-    void Reader(CSerialCom *owner);
+    void ReadNext(CSerialCom *owner);
+    void Deliver(CSerialCom *owner, size_t n);
+    void Ended(CSerialCom *owner);
 
     NetAddress m_address;
     asio::io_context m_io;
@@ -50,8 +52,11 @@ private:
     std::mutex m_writeLock;  // one write at a time, each whole
     std::mutex m_lock;
     std::condition_variable m_changed;
-    bool m_closing = false;
+    bool m_closing = false;  // guarded by m_lock, as m_ended
     bool m_ended = false;
+    bool m_closed = false;   // guarded by m_writeLock: no write once set
+    uint8_t m_buffer[1024];  // the reader's
+    std::string m_data, m_reply;
 };
 
 template <typename Done>
@@ -152,53 +157,62 @@ std::string NetPort::Negotiate(std::chrono::steady_clock::time_point deadline)
     return std::string();
 }
 
-bool NetPort::SendRaw(const std::string &bytes)
-{
-    std::lock_guard<std::mutex> lock(m_writeLock);
-    asio::error_code ec;
-    asio::write(m_socket, asio::buffer(bytes), ec);
-    return !ec;
-}
-
 bool NetPort::Start(CSerialCom *owner)
 {
+    // The first read is asked for here; the thread runs the context that completes it and
+    // every read after it, until Close closes the socket inside that context. (A blocking
+    // read would not be woken by a shutdown from another thread everywhere: not under Wine.)
+    m_io.restart();
+    ReadNext(owner);
     try {
-        m_reader = std::thread([this, owner] { Reader(owner); });
+        auto self = shared_from_this();  // a reader left running keeps its port alive
+        m_reader = std::thread([self, owner] {
+            if (!self->m_early.empty())
+                owner->OnReceive(reinterpret_cast<const uint8_t *>(self->m_early.data()),
+                                 static_cast<uint32_t>(self->m_early.size()));
+            self->m_io.run();
+        });
     } catch (const std::system_error &) {
         return false;
     }
     return true;
 }
 
-void NetPort::Reader(CSerialCom *owner)
+void NetPort::ReadNext(CSerialCom *owner)
 {
-    if (!m_early.empty())
-        owner->OnReceive(reinterpret_cast<const uint8_t *>(m_early.data()),
-                         static_cast<uint32_t>(m_early.size()));
-    uint8_t buffer[1024];
-    std::string data, reply;
-    for (;;) {
-        asio::error_code ec;
-        const size_t n = m_socket.read_some(asio::buffer(buffer), ec);
-        if (ec)
-            break;
-        if (!m_telnet) {
-            owner->OnReceive(buffer, static_cast<uint32_t>(n));
-            continue;
+    m_socket.async_read_some(asio::buffer(m_buffer), [this, owner](const asio::error_code &ec,
+                                                                   size_t n) {
+        if (ec) {
+            Ended(owner);
+            return;
         }
-        data.clear();
-        reply.clear();
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_telnet->Receive(buffer, n, &data, &reply);
-            m_changed.notify_all();
-        }
-        if (!reply.empty())
-            SendRaw(reply);
-        if (!data.empty())
-            owner->OnReceive(reinterpret_cast<const uint8_t *>(data.data()),
-                             static_cast<uint32_t>(data.size()));
+        Deliver(owner, n);
+        ReadNext(owner);
+    });
+}
+
+void NetPort::Deliver(CSerialCom *owner, size_t n)
+{
+    if (!m_telnet) {
+        owner->OnReceive(m_buffer, static_cast<uint32_t>(n));
+        return;
     }
+    m_data.clear();
+    m_reply.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_telnet->Receive(m_buffer, n, &m_data, &m_reply);
+        m_changed.notify_all();
+    }
+    if (!m_reply.empty())
+        SendRaw(m_reply);
+    if (!m_data.empty())
+        owner->OnReceive(reinterpret_cast<const uint8_t *>(m_data.data()),
+                         static_cast<uint32_t>(m_data.size()));
+}
+
+void NetPort::Ended(CSerialCom *owner)
+{
     bool closing;
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -209,6 +223,16 @@ void NetPort::Reader(CSerialCom *owner)
     // The far end went away, not a Close of ours: said like an unplugged adapter.
     if (!closing)
         owner->OnPortStalled();
+}
+
+bool NetPort::SendRaw(const std::string &bytes)
+{
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    if (m_closed)
+        return false;
+    asio::error_code ec;
+    asio::write(m_socket, asio::buffer(bytes), ec);
+    return !ec;
 }
 
 uint32_t NetPort::Write(const uint8_t *bytes, uint32_t count)
@@ -222,8 +246,11 @@ uint32_t NetPort::Write(const uint8_t *bytes, uint32_t count)
 
 void NetPort::Close()
 {
-    if (!m_socket.is_open())
-        return;
+    {
+        std::lock_guard<std::mutex> lock(m_writeLock);
+        if (m_closed || !m_socket.is_open())
+            return;
+    }
     std::unique_lock<std::mutex> lock(m_lock);
     m_closing = true;
     if (m_telnet && m_reader.joinable() && !m_ended) {
@@ -237,13 +264,25 @@ void NetPort::Close()
         });
     }
     lock.unlock();
-    asio::error_code ec;
-    m_socket.shutdown(tcp::socket::shutdown_both, ec);  // ends the reader's read
-    if (m_reader.joinable() && m_reader.get_id() == std::this_thread::get_id())
+    {
+        // No write from here on; the socket is closed in the reader's context, which ends
+        // its read there and then its run.
+        std::lock_guard<std::mutex> writes(m_writeLock);
+        m_closed = true;
+    }
+    asio::post(m_io, [this] {
+        asio::error_code ec;
+        m_socket.shutdown(tcp::socket::shutdown_both, ec);
+        m_socket.close(ec);
+    });
+    if (m_reader.joinable() && m_reader.get_id() == std::this_thread::get_id()) {
         m_reader.detach();  // closed from its own OnReceive: it ends after this call
-    else if (m_reader.joinable())
+        return;
+    }
+    if (m_reader.joinable())
         m_reader.join();
-    m_socket.close(ec);
+    asio::error_code ec;
+    m_socket.close(ec);  // when the reader had ended already, the post never ran
 }
 
 }  // namespace
