@@ -1,4 +1,5 @@
-// CRC-16/ARC (reflected 0xA001, init 0, no final XOR), the checksum of every Genisys frame.
+// CRC-16/ARC (reflected 0xA001, init 0, no final XOR), the checksum of every Genisys frame,
+// and CRC-16/MODBUS, the same started at 0xFFFF, which some equipment computes instead.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -7,6 +8,11 @@
 namespace genisys {
 
 constexpr uint16_t kCrcPolynomial = 0xA001;  // 0x8005, bit-reversed
+
+// Which start value a decoder checks frames with; kAuto takes the first that a frame passes.
+enum class CrcChoice : uint8_t { kArc, kModbus, kAuto };
+
+constexpr uint16_t CrcStart(CrcChoice c) { return c == CrcChoice::kModbus ? 0xFFFF : 0; }
 
 // Built at compile time from the polynomial, so no table is pasted by hand.
 constexpr std::array<uint16_t, 256> MakeCrcTable()

@@ -133,9 +133,9 @@ void CGenisysProtocol::ProcessFrame()
         ReportCrcFailure(k);
         return;
     }
-    const uint16_t computed = Crc16(m_rxBuffer, static_cast<size_t>(k - 3));
     const uint16_t received =
         static_cast<uint16_t>(m_rxBuffer[k - 3] | (m_rxBuffer[k - 2] << 8));
+    const uint16_t computed = FrameCrc(k - 3, received);
     if (computed == received) {
         Classify(k);
     } else if (computed == (received ^ kConfigMarker)) {
@@ -147,6 +147,23 @@ void CGenisysProtocol::ProcessFrame()
     } else {
         ReportCrcFailure(k);
     }
+}
+
+// The CRC of the frame's first length bytes from the chosen start value; undecided, the first
+// start value the frame passes with (plain or with the configuration marker) becomes the choice.
+uint16_t CGenisysProtocol::FrameCrc(int length, uint16_t received)
+{
+    if (m_crc != CrcChoice::kAuto)
+        return Crc16(m_rxBuffer, static_cast<size_t>(length), CrcStart(m_crc));
+    for (CrcChoice c : {CrcChoice::kArc, CrcChoice::kModbus}) {
+        const uint16_t crc = Crc16(m_rxBuffer, static_cast<size_t>(length), CrcStart(c));
+        if (crc == received || crc == (received ^ kConfigMarker)) {
+            m_crc = c;
+            m_events->OnCrcChosen(c);
+            return crc;
+        }
+    }
+    return Crc16(m_rxBuffer, static_cast<size_t>(length));  // passes neither: a failure
 }
 
 void CGenisysProtocol::Report(LineKind kind, const char *format, const char *text)

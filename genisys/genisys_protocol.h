@@ -22,6 +22,11 @@ public:
     // Encodes and writes one frame, then logs it unless SEND_NOLOG; 1 when bytes were written.
     int SendFrame(uint8_t header, uint8_t address, const uint8_t *data, int n, int flags);
 
+    // How received frames' CRCs are checked: the page's CRC-16/ARC unless told otherwise.
+    // kAuto decides on the first frame that passes either and tells the events which.
+    void SetCrc(genisys::CrcChoice crc) { m_crc = crc; }
+    genisys::CrcChoice Crc() const { return m_crc; }  // kAuto while undecided
+
     // The receive decoder: assembles, checks and reports frames byte by byte.
     void OnReceive(const uint8_t *bytes, uint32_t count) override;
 
@@ -43,10 +48,12 @@ public:
 
 private:
     void ProcessFrame();
+    uint16_t FrameCrc(int length, uint16_t received);
     void ReportCrcFailure(int k);
     void Classify(int k);
     void Report(genisys::LineKind kind, const char *format, const char *text = "");
 
+    genisys::CrcChoice m_crc = genisys::CrcChoice::kArc;
     genisys::SilentEvents m_silent;
     genisys::LinkEvents *m_events = &m_silent;
     // A reader left behind by Close's time limit may still be decoding when a later open's

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "genisys/crc16.h"
+
 namespace genisys {
 
 // What a log line is about; front ends filter and summarise by it.
@@ -35,6 +37,8 @@ public:
     virtual void OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick) = 0;
     // The device stopped answering (an unplugged adapter); reported once per outage.
     virtual void OnPortStalled() = 0;
+    // A decoder told to choose its CRC chose one (kArc or kModbus); once per choice.
+    virtual void OnCrcChosen(CrcChoice) {}
 };
 
 // Reports nothing: what a link runs with until the program hands it its events.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "genisys/crc16.h"
 #include "klp/unit_link.h"
 
 namespace klp {
@@ -14,9 +15,11 @@ struct MonitorOptions {
     bool summary = false;
     std::string log;       // append lines here in CommsLog.txt's format
     std::string metrics;   // [ADDR:]PORT: serve Prometheus metrics there
+    std::string pcap;      // record what the port hears here as a pcapng capture
     double duration = -1;  // seconds; negative: until Ctrl-C
     bool reopen = false;   // a port that stops answering is waited for and watched again
     std::string time = "page";  // page, ms or iso: how lines are stamped on standard output
+    genisys::CrcChoice crc = genisys::CrcChoice::kArc;
 };
 int RunMonitor(const MonitorOptions &o);
 
@@ -25,6 +28,8 @@ struct DecodeOptions {
     bool polls = false;
     bool json = false;
     bool summary = false;
+    genisys::CrcChoice crc = genisys::CrcChoice::kArc;
+    int tcpPort = 0;  // a network capture: only conversations on this port; 0 all
 };
 int RunDecode(const DecodeOptions &o);
 

@@ -56,7 +56,9 @@ public:
     }
 };
 
-const char kPortHelp[] = "serial port: /dev/ttyUSB0 on Linux, COM3 on Windows";
+const char kPortHelp[] =
+    "serial port: /dev/ttyUSB0 on Linux, COM3 on Windows; or a device server's port, "
+    "tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet COM port control)";
 const char kBaudHelp[] = "baud rate of the Genisys line: 1200, 2400, 4800, 9600 or 19200";
 
 void AddPort(CLI::App *cmd, PortOptions &o)
@@ -66,6 +68,11 @@ void AddPort(CLI::App *cmd, PortOptions &o)
         ->check(CLI::IsMember({"1200", "2400", "4800", "9600", "19200"}))
         ->capture_default_str()
         ->type_name("RATE");
+    cmd->add_option("--connect-timeout", o.connectTimeout,
+                    "how long a network port may take to connect")
+        ->check(Seconds(600))
+        ->capture_default_str()
+        ->type_name("S");
 }
 
 void AddVerbose(CLI::App *cmd, PortOptions &o)
@@ -90,6 +97,22 @@ void AddWait(CLI::App *cmd, int &waitMs, const char *help)
 }
 
 void AddJson(CLI::App *cmd, bool &json, const char *help) { cmd->add_flag("--json", json, help); }
+
+void AddCrc(CLI::App *cmd, genisys::CrcChoice &crc)
+{
+    cmd->add_option_function<std::string>(
+           "--crc",
+           [&crc](const std::string &kind) {
+               crc = kind == "modbus" ? genisys::CrcChoice::kModbus
+                     : kind == "auto" ? genisys::CrcChoice::kAuto
+                                      : genisys::CrcChoice::kArc;
+           },
+           "how frames' CRC-16 starts: arc (at 0, the page's), modbus (at 0xFFFF, as some "
+           "equipment does), or auto (per stream, from the first frames; says which)")
+        ->check(CLI::IsMember({"arc", "modbus", "auto"}))
+        ->default_str("arc")
+        ->type_name("KIND");
+}
 
 // What the command line asked for, and the command to run it.
 struct Command {
@@ -134,6 +157,11 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
     cmd->add_option("--metrics", o.metrics,
                     "serve Prometheus metrics on [ADDR:]PORT at /metrics (Linux build)")
         ->type_name("[ADDR:]PORT");
+    cmd->add_option("--pcap", o.pcap,
+                    "also record what the port hears to FILE, a pcapng capture for Wireshark "
+                    "(one packet per frame, with its time)")
+        ->check(NotEmpty())
+        ->type_name("FILE");
     cmd->add_option("--duration", o.duration, "stop after this many seconds")
         ->check(Seconds(10 * 365 * 24 * 3600.0))
         ->type_name("S");
@@ -141,25 +169,35 @@ Command SetUpMonitor(CLI::App &app, MonitorOptions &o)
                   "at the end, one row per station: polls, acks, indications, controls, recalls, "
                   "CRC failures, last seen");
     AddJson(cmd, o.json, "one JSON object per line, counter and station");
+    AddCrc(cmd, o.crc);
     return {cmd, [&o] { return RunMonitor(o); }};
 }
 
 Command SetUpDecode(CLI::App &app, DecodeOptions &o)
 {
     CLI::App *cmd =
-        app.add_subcommand("decode", "decode a raw byte capture with the program's decoder");
+        app.add_subcommand("decode", "decode a raw byte capture or a network capture (pcap, pcapng)");
     cmd->footer(
         "Runs the bytes of FILE (or standard input) through the same decoder as the Comms page\n"
-        "and prints its lines (whole, without time stamps: a capture has no times), then the\n"
-        "counter as polls/acks.\n\n"
-        "Example:\n"
-        "  klp decode --polls line-capture.bin\n");
+        "and prints its lines (whole, without time stamps: raw bytes have no times), then the\n"
+        "counter as polls/acks. A pcap or pcapng file (told by its first bytes) is decoded\n"
+        "conversation by conversation: each direction of each TCP or UDP conversation through\n"
+        "its own decoder, TCP in sequence order, each line after the packet's time and its\n"
+        "direction.\n\n"
+        "Examples:\n"
+        "  klp decode --polls line-capture.bin\n"
+        "  klp decode --crc auto --port 10001 signalling.pcapng\n");
     cmd->add_option("file", o.file, "the capture; '-' or none for standard input")
         ->type_name("FILE");
     cmd->add_flag("--polls", o.polls,
                   "also show polls and acknowledgements (they are always counted)");
     cmd->add_flag("--summary", o.summary, "at the end, one row per station");
     AddJson(cmd, o.json, "one JSON object per line, counter and station");
+    AddCrc(cmd, o.crc);
+    cmd->add_option("-p,--port", o.tcpPort,
+                    "a network capture: only the conversations with this TCP or UDP port")
+        ->check(Decimal(1, 65535))
+        ->type_name("N");
     return {cmd, [&o] { return RunDecode(o); }};
 }
 

@@ -1,6 +1,7 @@
 // The decoder's lines on standard output and in the log file, and the counts per station.
 #include "klp/line_printer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -11,6 +12,7 @@
 
 #include "comms/log_line.h"
 #include "genisys/genisys_frame.h"
+#include "genisys/line_text.h"
 #include "klp/output.h"
 #include "platform/clock.h"
 
@@ -69,12 +71,88 @@ std::string MachineStamp(Stamp stamp)
 
 std::string HeaderText(uint8_t header)
 {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", header);
-    return text;
+    static const char kHex[] = "0123456789ABCDEF";
+    return std::string{kHex[header >> 4], kHex[header & 15]};
+}
+
+// Appends text as a JSON string, escaped as nlohmann-json writes it; runs that need no
+// escape go in whole.
+void AppendJsonString(std::string *out, const char *text, size_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out->push_back('"');
+    // Log lines hardly ever hold a character to escape: one look through a table first.
+    static const struct Table {
+        bool escape[256];
+        Table() : escape()
+        {
+            for (int c = 0; c < 0x20; ++c)
+                escape[c] = true;
+            escape[static_cast<unsigned char>('"')] = escape[static_cast<unsigned char>('\\')] = true;
+        }
+    } kTable;
+    size_t first = 0;
+    while (first < length && !kTable.escape[static_cast<unsigned char>(text[first])])
+        ++first;
+    if (first == length) {
+        out->append(text, length);
+        out->push_back('"');
+        return;
+    }
+    size_t run = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out->append(text + run, i - run);
+        run = i + 1;
+        const char *named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n"
+                          : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c == '\b' ? "\\b"
+                          : c == '\f' ? "\\f" : nullptr;
+        if (named) {
+            out->append(named, 2);
+        } else {
+            out->append("\\u00");
+            out->push_back(kHex[c >> 4]);
+            out->push_back(kHex[c & 15]);
+        }
+    }
+    out->append(text + run, length - run);
+    out->push_back('"');
+}
+
+const char *CrcName(genisys::CrcChoice crc)
+{
+    return crc == genisys::CrcChoice::kModbus ? "CRC-16/MODBUS (starting at 0xFFFF)"
+                                              : "CRC-16/ARC (starting at 0, the page's)";
 }
 
 }  // namespace
+
+void LinePrinter::SetSource(const std::string &time, const std::string &direction)
+{
+    m_sourceTime = time;
+    m_direction = direction;
+}
+
+void LinePrinter::PrintGap(uint32_t missing)
+{
+    if (m_o.json) {
+        PrintJson({{"type", "gap"}, {"time", m_sourceTime}, {"direction", m_direction},
+                   {"bytes", missing}});
+        return;
+    }
+    std::printf("%s\t%s\tGap in the capture: %u bytes missing.\n", m_sourceTime.c_str(),
+                m_direction.c_str(), missing);
+}
+
+void LinePrinter::OnCrcChosen(genisys::CrcChoice crc)
+{
+    if (m_direction.empty())
+        Note("--crc auto: the frames pass %s.", CrcName(crc));
+    else
+        Note("--crc auto: the frames of %s pass %s.", m_direction.c_str(), CrcName(crc));
+}
 
 LinePrinter::LinePrinter(const PrintOptions &o, StopSignal *stop) : m_o(o), m_stop(stop) {}
 
@@ -95,7 +173,8 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
     char time[logline::kMaxStampLength + 1] = "";
     if (m_o.stamped)
         sys::TimeText(time, sizeof time);
-    Count(line, time);
+    // A capture's line was last seen at its packet's time.
+    Count(line, m_direction.empty() ? time : m_sourceTime.c_str());
     // Counted always, shown only when asked for, as on the Comms page.
     if (line.kind == LineKind::kPollOrAck && !m_o.polls)
         return;
@@ -104,9 +183,10 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
         return;
     if (!m_o.stamped) {
         // A capture's lines are shown whole: there is no time stamp to share the line with.
-        std::string text(line.text, line.length);
-        text.resize(logline::KeepPrintable(&text[0], text.size()));
-        Print(line, time, text.data(), text.size());
+        char whole[genisys::kLineTextSize + 1];
+        const size_t n = line.length < genisys::kLineTextSize ? line.length : genisys::kLineTextSize;
+        std::memcpy(whole, line.text, n);
+        Print(line, time, whole, logline::KeepPrintable(whole, n));
         return;
     }
     char built[logline::kBufferSize];
@@ -121,22 +201,61 @@ void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const 
                         size_t length)
 {
     if (m_o.json) {
-        nlohmann::ordered_json object = {{"type", "line"}, {"kind", KindName(line.kind)}};
-        if (m_o.stamped)
-            object["time"] = time;
-        object["header"] = nullptr;  // bytes outside a frame have none
-        if (line.kind != LineKind::kUnknownData)
-            object["header"] = HeaderText(line.header);
-        object["address"] =
-            line.address >= 0 ? nlohmann::ordered_json(line.address) : nlohmann::ordered_json();
-        object["text"] = std::string(text, length);
-        PrintJson(object);
+        // Written by hand rather than through a JSON object: a decode prints millions.
+        std::string &o = m_json;
+        o.assign("{\"type\":\"line\",\"kind\":\"");
+        o += KindName(line.kind);
+        o += '"';
+        // Times and directions are of our own making: digits, addresses, no escapes.
+        if (m_o.stamped || !m_direction.empty()) {
+            o += ",\"time\":\"";
+            o += m_o.stamped ? time : m_sourceTime.c_str();
+            o += '"';
+        }
+        if (!m_direction.empty()) {
+            o += ",\"direction\":\"";
+            o += m_direction;
+            o += '"';
+        }
+        o += ",\"header\":";  // bytes outside a frame have none
+        if (line.kind != LineKind::kUnknownData) {
+            o += '"';
+            o += HeaderText(line.header);
+            o += '"';
+        } else {
+            o += "null";
+        }
+        o += ",\"address\":";
+        if (line.address >= 0) {
+            char digits[4];
+            int n = 0;
+            for (int a = line.address; n == 0 || a > 0; a /= 10)
+                digits[n++] = static_cast<char>('0' + a % 10);
+            while (n > 0)
+                o += digits[--n];
+        } else {
+            o += "null";
+        }
+        o += ",\"text\":";
+        AppendJsonString(&o, text, length);
+        o += "}\n";
+        std::fwrite(o.data(), 1, o.size(), stdout);
         return;
     }
-    if (m_o.stamped)
-        std::fprintf(stdout, "%s\t", time);
-    std::fwrite(text, 1, length, stdout);
-    std::fputc('\n', stdout);
+    std::string &o = m_json;
+    o.clear();
+    if (m_o.stamped) {
+        o += time;
+        o += '\t';
+    } else if (!m_direction.empty()) {
+        o += m_sourceTime;
+        o += '\t';
+        o += m_direction;
+        o += '\t';
+    }
+    o.append(text, length);
+    o += '\n';
+    std::fwrite(o.data(), 1, o.size(), stdout);
 }
 
 bool LinePrinter::OpenLog(const std::string &path)
@@ -190,8 +309,12 @@ void LinePrinter::Flush()
 
 void LinePrinter::Count(const genisys::LineEvent &line, const char *time)
 {
-    if (CountLine(m_stations, line))
-        std::snprintf(m_lastSeen[line.address], sizeof m_lastSeen[0], "%s", *time ? time : "-");
+    if (!CountLine(m_stations, line))
+        return;
+    const char *seen = *time ? time : "-";
+    const size_t n = std::min(std::strlen(seen), sizeof m_lastSeen[0] - 1);
+    std::memcpy(m_lastSeen[line.address], seen, n);
+    m_lastSeen[line.address][n] = '\0';
 }
 
 void LinePrinter::PrintCounter()
@@ -220,8 +343,9 @@ void LinePrinter::PrintSummary()
                        {"controls", s.controls},
                        {"recalls", s.recalls},
                        {"crc_failures", s.crcFailures},
-                       {"last_seen", m_o.stamped ? nlohmann::ordered_json(m_lastSeen[address])
-                                                 : nlohmann::ordered_json()}});
+                       {"last_seen", m_o.stamped || m_lastSeen[address][0] != '-'
+                                         ? nlohmann::ordered_json(m_lastSeen[address])
+                                         : nlohmann::ordered_json()}});
             continue;
         }
         std::printf("%7d %6u %6u %12u %9u %8u %13u  %s\n", address, s.polls, s.acks, s.indications,

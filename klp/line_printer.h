@@ -33,6 +33,13 @@ public:
     void OnCounters(uint32_t polls, uint32_t acks) override;
     void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
     void OnPortStalled() override;
+    void OnCrcChosen(genisys::CrcChoice crc) override;
+
+    // For a network capture: the time of the packet being decoded and its direction
+    // ("10.0.0.1:20000 > 10.0.0.2:1234"), put before each line until changed.
+    void SetSource(const std::string &time, const std::string &direction);
+    // A stretch of a captured TCP stream that the capture lacks, said where it was noticed.
+    void PrintGap(uint32_t missing);
 
     // A copy of the lines in CommsLog.txt's format, appended to the file at path; false (with
     // errno) when it cannot be opened. Reopened before the next line once LogReopens() has
@@ -55,6 +62,8 @@ private:
     void ReopenLogIfAsked();
 
     PrintOptions m_o;
+    std::string m_sourceTime, m_direction;
+    std::string m_json;  // one line's JSON, built in place: the hot path of a decode
     StopSignal *m_stop;
     std::FILE *m_log = nullptr;
     std::string m_logPath;

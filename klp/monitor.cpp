@@ -13,10 +13,12 @@
 #include <thread>
 
 #include "genisys/genisys_protocol.h"
+#include "klp/capture_decode.h"
+#include "klp/capture_reader.h"
 #include "klp/commands.h"
-#include "klp/console.h"
 #include "klp/line_printer.h"
 #include "klp/metrics.h"
+#include "klp/pcap_writer.h"
 #include "klp/output.h"
 #include "klp/signals.h"
 
@@ -53,8 +55,8 @@ private:
 // a reader of the output or the log is never more than one chunk behind.
 class MonitorLink : public CGenisysProtocol {
 public:
-    MonitorLink(MonitorEvents *events, LinePrinter *printer, LineMetrics *metrics)
-        : CGenisysProtocol(events), m_printer(printer), m_metrics(metrics)
+    MonitorLink(MonitorEvents *events, LinePrinter *printer, LineMetrics *metrics, PcapWriter *pcap)
+        : CGenisysProtocol(events), m_printer(printer), m_metrics(metrics), m_pcap(pcap)
     {
     }
     ~MonitorLink() override { Close(); }
@@ -64,8 +66,12 @@ public:
         ++m_inside;
         if (m_metrics)
             m_metrics->OnBytes(count);
+        if (m_pcap)
+            m_pcap->Add(bytes, count);
         CGenisysProtocol::OnReceive(bytes, count);
         m_printer->Flush();
+        if (m_pcap && !m_pcap->Flush())
+            ProcessStop().Raise(StopReason::kLogFailed);
         --m_inside;
     }
 
@@ -76,6 +82,7 @@ public:
 private:
     LinePrinter *m_printer;
     LineMetrics *m_metrics;
+    PcapWriter *m_pcap;
     std::atomic<int> m_inside{0};
 };
 
@@ -140,7 +147,6 @@ std::chrono::milliseconds Remaining(double seconds, Clock::time_point start)
 // With --reopen: tries the port once a second until it opens again, Ctrl-C or --duration.
 bool Reopen(CSerialCom &link, const MonitorOptions &o, Clock::time_point start, StopReason *reason)
 {
-    const std::string device = PortDevice(o.port.port);
     for (;;) {
         std::chrono::milliseconds wait = Remaining(o.duration, start);
         if (wait.count() < 0 || wait > std::chrono::milliseconds(1000))
@@ -148,13 +154,13 @@ bool Reopen(CSerialCom &link, const MonitorOptions &o, Clock::time_point start, 
         *reason = ProcessStop().WaitFor(wait);
         if (*reason != StopReason::kNone || Remaining(o.duration, start).count() == 0)
             return false;
-        if (link.Open(device.c_str(), static_cast<int16_t>(o.port.baud)) == SERIAL_OPEN_OK)
+        if (TryOpenPort(link, o.port))
             return true;
     }
 }
 
 // The end of a run: the counter and summary unless nobody reads them, then how it ended.
-int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
+int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o, bool pcapFailed)
 {
     if (reason != StopReason::kOutputClosed) {
         printer.PrintCounter();
@@ -164,9 +170,10 @@ int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
     }
     switch (reason) {
     case StopReason::kPortStalled:
-        return Fail(kExitPort, "port %s stopped responding (was the adapter unplugged?).",
-                    o.port.port.c_str());
+        return Fail(kExitPort, "%s", LostPortText(o.port).c_str());
     case StopReason::kLogFailed:
+        if (pcapFailed)
+            return Fail(kExitFile, "cannot write to the capture %s.", o.pcap.c_str());
         return Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
     default:
         return kExitOk;
@@ -176,13 +183,14 @@ int Finish(LinePrinter &printer, StopReason reason, const MonitorOptions &o)
 // Watches the port until Ctrl-C, --duration, or a reason to stop; with --reopen a port that
 // stopped answering (an unplugged adapter) is waited for and watched again when it is back.
 int Watch(const MonitorOptions &o, MonitorEvents &events, LinePrinter &printer,
-          LineMetrics *metrics)
+          LineMetrics *metrics, PcapWriter *pcap)
 {
     const Clock::time_point start = Clock::now();
     StopSignal &stop = ProcessStop();
     StopReason reason = StopReason::kNone;
     for (bool first = true;; first = false) {
-        MonitorLink link(&events, &printer, metrics);
+        MonitorLink link(&events, &printer, metrics, pcap);
+        link.SetCrc(o.crc);
         if (first) {
             if (const int code = OpenPort(link, o.port))
                 return code;
@@ -200,13 +208,14 @@ int Watch(const MonitorOptions &o, MonitorEvents &events, LinePrinter &printer,
                    "counter.");
         if (reason != StopReason::kPortStalled || !o.reopen)
             break;
-        Note("port %s stopped responding (was the adapter unplugged?); waiting for it to come "
-             "back.", o.port.port.c_str());
+        std::string lost = LostPortText(o.port);
+        lost.pop_back();  // its full stop
+        Note("%s; waiting for it to come back.", lost.c_str());
         if (metrics)
             metrics->SetPortState(PortState::kReopening);
         stop.Clear(StopReason::kPortStalled);
     }
-    return Finish(printer, reason, o);
+    return Finish(printer, reason, o, pcap && !pcap->Flush());
 }
 
 }  // namespace
@@ -225,6 +234,13 @@ int RunMonitor(const MonitorOptions &o)
     if (!o.log.empty() && !printer.OpenLog(o.log))
         return Fail(kExitFile, "cannot open the log file %s for appending: %s.", o.log.c_str(),
                     std::strerror(errno));
+    PcapWriter pcap;
+    if (!o.pcap.empty() && !pcap.Open(o.pcap, o.port.port)) {
+        const int error = errno;
+        printer.CloseLog();
+        return Fail(kExitFile, "cannot create the capture %s: %s.", o.pcap.c_str(),
+                    std::strerror(error));
+    }
     LineMetrics metrics(o.port.port);
     int code = kExitOk;
     std::unique_ptr<MetricsServer> server;
@@ -234,25 +250,61 @@ int RunMonitor(const MonitorOptions &o)
     }
     LineMetrics *served = server ? &metrics : nullptr;
     MonitorEvents events(&printer, served);
-    code = Watch(o, events, printer, served);
+    code = Watch(o, events, printer, served, o.pcap.empty() ? nullptr : &pcap);
     if (!printer.CloseLog() && code == kExitOk)
         code = Fail(kExitFile, "cannot write to the log file %s.", o.log.c_str());
+    if (!pcap.Close() && code == kExitOk)  // a failure said already leaves code set
+        code = Fail(kExitFile, "cannot write to the capture %s.", o.pcap.c_str());
     return code;
+}
+
+// A name that says network capture on bytes that are none: refused rather than decoded as
+// line bytes, which would print pages of unknown data.
+bool NamedLikeACapture(const std::string &name)
+{
+    for (const char *ending : {".pcap", ".pcapng", ".cap"}) {
+        const size_t n = std::strlen(ending);
+        if (name.size() >= n && name.compare(name.size() - n, n, ending) == 0)
+            return true;
+    }
+    return false;
 }
 
 int RunDecode(const DecodeOptions &o)
 {
+    // A decode prints far faster than a person reads: output in large blocks.
+    static char outputBuffer[1 << 16];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     const bool fromStdin = o.file.empty() || o.file == "-";
     std::FILE *in = fromStdin ? stdin : std::fopen(o.file.c_str(), "rb");
     if (in == nullptr)
         return Fail(kExitFile, "cannot open the capture %s: %s.", o.file.c_str(),
                     std::strerror(errno));
+    // Told by its first bytes: a network capture, or the line's raw bytes.
+    uint8_t head[4];
+    const size_t headLength = std::fread(head, 1, sizeof head, in);
+    const FileKind kind = KindOfCapture(head, headLength);
+    if (kind != FileKind::kRaw) {
+        if (!fromStdin)
+            std::fclose(in);
+        if (fromStdin)
+            return Fail(kExitFile, "a network capture is read from a file: give its name.");
+        return RunCaptureDecode(o);
+    }
+    if (!fromStdin && NamedLikeACapture(o.file)) {
+        std::fclose(in);
+        return Fail(kExitFile, "%s is neither a pcap nor a pcapng capture (its first bytes are no "
+                    "capture's); raw line bytes are decoded from a file of another name.",
+                    o.file.c_str());
+    }
     PrintOptions print;
     print.polls = o.polls;
     print.json = o.json;
     print.stamped = false;  // a capture has no times of its own
     LinePrinter printer(print, nullptr);
     CGenisysProtocol decoder(&printer);
+    decoder.SetCrc(o.crc);
+    decoder.OnReceive(head, static_cast<uint32_t>(headLength));
     // Chunks as the serial port hands them on; the decoder does not care where they split.
     uint8_t chunk[1024];
     size_t n;

@@ -1,8 +1,11 @@
 // Opening a command's port, and why it would not open in the technician's words.
 #include "klp/port.h"
 
+#include <chrono>
+
 #include "klp/console.h"
 #include "klp/output.h"
+#include "net/net_port.h"
 
 namespace klp {
 
@@ -39,10 +42,50 @@ const OpenFailure &FindFailure(int16_t result, int error)
     return kOpenFailures[4];  // "it could not be opened"
 }
 
+// A device server's port: its own plain failures (refused, unreachable, no such name, no
+// answer in time) in place of a device's.
+int OpenNetworkPort(CSerialCom &link, const PortOptions &o)
+{
+    net::NetAddress address;
+    if (!net::ParseNetAddress(o.port, &address))
+        return Fail(kExitPort, "cannot open port %s: a network port is tcp://HOST:PORT or "
+                               "rfc2217://HOST:PORT, with PORT from 1 to 65535.", o.port.c_str());
+    const auto timeout = std::chrono::milliseconds(static_cast<long long>(o.connectTimeout * 1000));
+    net::Connection c = net::Connect(address, o.baud, timeout);
+    if (!c.transport)
+        return Fail(kExitPort, "cannot open port %s: %s.", o.port.c_str(), c.error.c_str());
+    if (link.Attach(c.transport) != SERIAL_OPEN_OK)
+        return Fail(kExitPort, "cannot open port %s: %s.", o.port.c_str(),
+                    FindFailure(SERIAL_OPEN_THREAD_FAILED, 0).reason);
+    return kExitOk;
+}
+
 }  // namespace
+
+bool TryOpenPort(CSerialCom &link, const PortOptions &o)
+{
+    if (!net::IsNetworkPort(o.port))
+        return link.Open(PortDevice(o.port).c_str(), static_cast<int16_t>(o.baud)) == SERIAL_OPEN_OK;
+    net::NetAddress address;
+    if (!net::ParseNetAddress(o.port, &address))
+        return false;
+    const auto timeout = std::chrono::milliseconds(static_cast<long long>(o.connectTimeout * 1000));
+    net::Connection c = net::Connect(address, o.baud, timeout);
+    return c.transport && link.Attach(c.transport) == SERIAL_OPEN_OK;
+}
+
+std::string LostPortText(const PortOptions &o)
+{
+    net::NetAddress address;
+    if (net::ParseNetAddress(o.port, &address))
+        return "connection to " + address.text + " was closed.";
+    return "port " + o.port + " stopped responding (was the adapter unplugged?).";
+}
 
 int OpenPort(CSerialCom &link, const PortOptions &o)
 {
+    if (net::IsNetworkPort(o.port))
+        return OpenNetworkPort(link, o);
     const std::string device = PortDevice(o.port);
     const int16_t result = link.Open(device.c_str(), static_cast<int16_t>(o.baud));
     if (result == SERIAL_OPEN_OK)

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+class PortTransport;
+
 // Results of CSerialCom::Open.
 enum SerialOpenResult : int16_t {
     SERIAL_OPEN_OK = 1,
@@ -37,6 +39,9 @@ public:
     // the line; 0 when closed, given nothing, or refused before a byte went out.
     uint32_t Write(const uint8_t *bytes, uint32_t count);
     bool IsOpen() const;
+    // Opens the port over a transport instead of a local device (klp's network ports): from
+    // here until Close, Write goes to it and what it receives comes to OnReceive.
+    int16_t Attach(std::shared_ptr<PortTransport> transport);
 
     CSerialCom(const CSerialCom &) = delete;
     CSerialCom &operator=(const CSerialCom &) = delete;
@@ -61,4 +66,9 @@ private:
     std::mutex m_readerLock;            // guards m_reader while Write takes a reference
     std::shared_ptr<Reader> m_reader;
     int m_openError = 0;
+    // The transport of an attached port (serial_com_transport.cpp); guarded by m_readerLock.
+    std::shared_ptr<PortTransport> m_transport;
+    std::atomic<bool> m_attached{false};  // a transport is open: IsOpen without the lock
+    std::shared_ptr<PortTransport> AcquireTransport();
+    bool CloseTransport();  // true when a transport was open
 };

@@ -1,6 +1,7 @@
 // CSerialCom on POSIX terminals: raw 8-N-1 through termios, a reader thread asleep in poll().
 // Used by the native build, the virtual unit and the native tests.
 #include "serial/serial_com.h"
+#include "serial/port_transport.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -187,7 +188,10 @@ void CSerialCom::OnReceive(const uint8_t *, uint32_t) {}
 
 void CSerialCom::OnPortStalled() {}
 
-bool CSerialCom::IsOpen() const { return m_hPort.load() != -1; }
+bool CSerialCom::IsOpen() const
+{
+    return m_hPort.load() != -1 || m_attached.load();
+}
 
 std::shared_ptr<CSerialCom::Reader> CSerialCom::AcquireReader()
 {
@@ -294,6 +298,8 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
 
 int CSerialCom::Close()
 {
+    if (CloseTransport())
+        return 1;
     std::shared_ptr<Reader> r;
     {
         std::lock_guard<std::mutex> lock(m_readerLock);
@@ -320,6 +326,8 @@ uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
 {
     if (bytes == nullptr || count == 0)
         return 0;
+    if (std::shared_ptr<PortTransport> t = AcquireTransport())
+        return t->Write(bytes, count);
     std::shared_ptr<Reader> r = AcquireReader();
     if (!r)
         return 0;

@@ -7,6 +7,7 @@
 
 #include "serial/reader_backoff.h"
 #include "serial/serial_com.h"
+#include "serial/port_transport.h"
 
 namespace {
 
@@ -67,7 +68,10 @@ void CSerialCom::OnReceive(const uint8_t *, uint32_t) {}
 
 void CSerialCom::OnPortStalled() {}
 
-bool CSerialCom::IsOpen() const { return AsHandle(m_hPort.load()) != INVALID_HANDLE_VALUE; }
+bool CSerialCom::IsOpen() const
+{
+    return AsHandle(m_hPort.load()) != INVALID_HANDLE_VALUE || m_attached.load();
+}
 
 std::shared_ptr<CSerialCom::Reader> CSerialCom::AcquireReader()
 {
@@ -380,6 +384,8 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
 
 int CSerialCom::Close()
 {
+    if (CloseTransport())
+        return 1;
     std::shared_ptr<Reader> r;
     {
         std::lock_guard<std::mutex> lock(m_readerLock);
@@ -407,6 +413,8 @@ uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
 {
     if (bytes == nullptr || count == 0)
         return 0;
+    if (std::shared_ptr<PortTransport> t = AcquireTransport())
+        return t->Write(bytes, count);
     std::shared_ptr<Reader> r = AcquireReader();
     if (!r)
         return 0;

@@ -1,12 +1,17 @@
 """klp.exe under Wine against the virtual unit, through the same serial harness as the program:
 `read` shows and saves the unit's record, `monitor` logs the line as the Comms page does (the
-Windows time format, CommsLog.txt's format in its file), and the failures keep their exit codes."""
+Windows time format, CommsLog.txt's format in its file), and the failures keep their exit codes;
+and over the network, through a real ser2net in front of a second virtual unit."""
 import os
 import re
 import subprocess
+import sys
 import unittest
 
 from harness import Session, env_path
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "klp"))
+from test_klp_network import Ser2net  # noqa: E402
 
 DEFAULTS = bytes.fromhex("01000401641E05010205320C1206")
 
@@ -89,6 +94,39 @@ class KlpUnderWine(unittest.TestCase):
                 self.assertEqual(code, expected, err)
                 self.assertRegex(err, re.compile(message, re.M))
                 self.assertEqual(out, "")
+
+    def test_4_network_ports_through_ser2net(self):
+        sim = subprocess.Popen([env_path("KLP_SIM"), "--unit", "2", "--firmware", "2.7", "--traffic", "40"],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            pty = sim.stdout.readline().strip()
+            for rfc2217 in (False, True):
+                with self.subTest(rfc2217=rfc2217), Ser2net(pty, rfc2217) as server:
+                    code, out, err = self.klp("read", "--port", server.url, "--slave", "2")
+                    self.assertEqual((code, err), (0, ""))
+                    self.assertTrue(out.startswith(f"Unit at address 2 on {server.url}: F/W v2.7, mode 0\n"), out)
+                    code, out, err = self.klp("monitor", "--port", server.url, "--polls", "--duration", "2")
+                    self.assertEqual((code, err), (0, ""))
+                    lines = out.splitlines()
+                    self.assertRegex(lines[-1], r"^Polls/ACKs: [1-9]\d*/[1-9]\d*$")
+                    for line in lines[:-1]:
+                        self.assertRegex(line, r"^[^\t]+\tID 5 Rx: ")
+                    if rfc2217:
+                        self.assertEqual(server.modem()[-2:], [("DTR", 0), ("RTS", 0)])
+                        self.assertIn(("RTS", 1), server.modem())
+            code, out, err = self.klp("monitor", "--port", "tcp://127.0.0.1:1")
+            self.assertEqual(code, 3)
+            self.assertRegex(err, r"^klp: cannot open port tcp://127\.0\.0\.1:1: 127\.0\.0\.1:1 refused the connection")
+        finally:
+            sim.terminate()
+            sim.wait(10)
+            sim.stdout.close()
+        capture = self.in_session("capture.pcap")
+        with open(capture, "wb") as f:
+            f.write(bytes.fromhex("D4C3B2A1") + bytes(20))
+        code, out, err = self.klp("decode", self.session.windows_path(capture))
+        self.assertEqual((code, out), (4, ""))
+        self.assertIn("klp.exe does not read network captures; decode it with the Linux build", err)
 
 
 if __name__ == "__main__":

@@ -163,6 +163,78 @@ TEST_F(DecoderTest, InsecurePollAndAckNeedNoCrcOtherThreeByteFramesFail)
     EXPECT_EQ(Counters(), "1/1");
 }
 
+// A frame whose CRC-16 starts at 0xFFFF (CRC-16/MODBUS), as some equipment sends it.
+Bytes Modbus(uint8_t header, uint8_t address, const Bytes &data, uint16_t marker = 0)
+{
+    Bytes body = {header, address};
+    body.insert(body.end(), data.begin(), data.end());
+    const uint16_t crc = genisys::Crc16(body.data(), body.size(), 0xFFFF) ^ marker;
+    Bytes withCrc = data;
+    withCrc.push_back(static_cast<uint8_t>(crc));
+    withCrc.push_back(static_cast<uint8_t>(crc >> 8));
+    return Wire(header, address, withCrc, 0);
+}
+
+TEST_F(DecoderTest, CrcChoiceChecksFramesFromItsStartValue)
+{
+    using genisys::CrcChoice;
+    const std::string kRecall = "ID 4 Rx: Recall message.", kFailed = "CRC failed:";
+    const std::string kConfig = "ID 4 Rx: Config message (receive data).";
+    // (choice, frame, line it gives)
+    const struct {
+        CrcChoice crc;
+        Bytes frame;
+        std::string line;
+    } cases[] = {
+        {CrcChoice::kArc, Ordinary(0xFD, 4), kRecall},
+        {CrcChoice::kArc, Modbus(0xFD, 4, {}), kFailed},
+        {CrcChoice::kModbus, Modbus(0xFD, 4, {}), kRecall},
+        {CrcChoice::kModbus, Ordinary(0xFD, 4), kFailed},
+        {CrcChoice::kModbus, Modbus(0xF2, 4, {1, 2}, genisys::kConfigMarker), kConfig},
+        {CrcChoice::kModbus, Modbus(0xFB, 1, {0xF6, 0xFF}), "ID 1 Rx: Poll message (secure)."},
+        {CrcChoice::kModbus, {0xFB, 0x02, 0xF6}, "ID 2 Rx: Poll message (insecure)."},
+    };
+    for (const auto &c : cases) {
+        link.SetCrc(c.crc);
+        Feed(c.frame);
+        const Lines lines = TakeLines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].substr(0, c.line.size()), c.line) << static_cast<int>(c.crc);
+    }
+    // The fixture's secure poll, as its README gives it.
+    EXPECT_EQ(Modbus(0xFB, 1, {}), (Bytes{0xFB, 0x01, 0x83, 0x40, 0xF6}));
+}
+
+TEST_F(DecoderTest, AutoChoosesFromTheFirstFrameThatPassesEitherAndSaysSoOnce)
+{
+    using genisys::CrcChoice;
+    const struct {
+        Bytes first;
+        CrcChoice chosen;
+    } cases[] = {
+        {Modbus(0xFD, 4, {}), CrcChoice::kModbus},
+        {Ordinary(0xFD, 4), CrcChoice::kArc},
+        {Modbus(0xF2, 4, {7}, genisys::kConfigMarker), CrcChoice::kModbus},
+    };
+    for (const auto &c : cases) {
+        link.SetCrc(CrcChoice::kAuto);
+        events.crcChoices.clear();
+        // A fragment and an insecure poll decide nothing.
+        Feed({0xFC, 0xF6, 0xFB, 0x02, 0xF6});
+        EXPECT_EQ(link.Crc(), CrcChoice::kAuto);
+        Feed(c.first);
+        EXPECT_EQ(link.Crc(), c.chosen);
+        // From then on the other start value fails, and nothing more is said.
+        Feed(c.chosen == CrcChoice::kArc ? Modbus(0xFD, 4, {}) : Ordinary(0xFD, 4));
+        Feed(c.chosen == CrcChoice::kArc ? Ordinary(0xFD, 4) : Modbus(0xFD, 4, {}));
+        const Lines lines = TakeLines();
+        ASSERT_EQ(lines.size(), 5u);
+        EXPECT_EQ(lines[3].substr(0, 11), "CRC failed:");
+        EXPECT_EQ(lines[4], "ID 4 Rx: Recall message.");
+        EXPECT_EQ(events.crcChoices, std::vector<CrcChoice>{c.chosen});
+    }
+}
+
 TEST_F(DecoderTest, EscapeBeforeTheTerminatorSwallowsIt)
 {
     Feed({0xFB, 0x01, 0xF0, 0xF6});  // unescapes to FB 01 E6: an insecure poll

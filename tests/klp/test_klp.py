@@ -148,6 +148,9 @@ class FilesAndUsage(Case):
             (["write", "--port", plain, "--slave", "1", missing], 4, r"Could not open config file"),
             (["decode", missing], 4, r"cannot open the capture .*missing\.klp"),
             (["monitor", "--port", plain, "--log", nowhere], 4, r"cannot open the log file .*x\.klp"),
+            (["monitor", "--port", plain, "--pcap", nowhere], 4, r"cannot create the capture .*x\.klp"),
+            (["monitor", "--port", "tcp://127.0.0.1:1", "--connect-timeout", "0"], 2, r"--connect-timeout"),
+            (["decode", "--port", "0", missing], 2, r"--port"),
         ]
         before = {p: self.read_bytes(p) for p in (good, short, long)}
         for args, code, message in cases:
@@ -286,6 +289,31 @@ class FilesAndUsage(Case):
         self.assertEqual(len(acks), 217)
         self.assertEqual(acks[0], {"type": "line", "kind": "poll_or_ack", "header": "F1", "address": 1,
                                    "text": "ID 1 Rx: Ack master message."})
+
+    def test_decode_checks_the_crc_as_told(self):
+        # The capture's equipment starts its CRC at 0xFFFF: under modbus its frames pass but for
+        # 28 fragments with a CRC field and 3 three-byte fragments. (--crc, counter, failures,
+        # good frames with data or a CRC, note)
+        cases = [
+            ([], (0, 217), 471, 0, ""),
+            (["--crc", "arc"], (0, 217), 471, 0, ""),
+            (["--crc", "modbus"], (313, 217), 31, 313 + 96 + 31, ""),
+            (["--crc", "auto"], (313, 217), 31, 313 + 96 + 31,
+             "klp: --crc auto: the frames pass CRC-16/MODBUS (starting at 0xFFFF).\n"),
+        ]
+        for args, counter, failures, good, note in cases:
+            with self.subTest(args=args):
+                result = run("decode", "--json", "--polls", *args, CAPTURE)
+                self.expect(result, 0)
+                self.assertEqual(result.stderr, note)
+                objects = [json.loads(line) for line in result.stdout.splitlines()]
+                self.assertEqual((objects[-1]["polls"], objects[-1]["acks"]), counter)
+                kinds = [o.get("kind") for o in objects]
+                self.assertEqual(kinds.count("crc_failed"), failures)
+                secure = [o for o in objects if o.get("text") in ("ID 1 Rx: Poll message (secure).", "ID 1 Rx: Recall message.")
+                          or o.get("header") == "F2" and o.get("kind") == "traffic"]
+                self.assertEqual(len(secure), good)
+        self.expect(run("decode", "--crc", "xmodem", CAPTURE), 2, r"--crc")
 
 
 class UnitExchange(Case):

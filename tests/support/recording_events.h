@@ -35,6 +35,11 @@ public:
         configFrames.emplace_back(frame, frame + length);
         arrivalTicks.push_back(tick);
     }
+    void OnCrcChosen(genisys::CrcChoice crc) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        crcChoices.push_back(crc);
+    }
     void OnPortStalled() override
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -77,4 +82,5 @@ public:
     std::vector<std::vector<uint8_t>> configFrames;
     std::vector<uint32_t> arrivalTicks;
     int stalls = 0;
+    std::vector<genisys::CrcChoice> crcChoices;
 };
