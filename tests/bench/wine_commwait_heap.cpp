@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "serial/serial_com.h"
+#include "tests/support/win32_helpers.h"
 
 namespace {
 
@@ -20,19 +21,7 @@ constexpr int kFrames = 2000;
 constexpr DWORD kFrameGapMs = 5;
 const uint8_t kPoll[] = {0xFB, 0x05, 0xF6};
 
-// Bytes in use on the process heap, where Wine's own DLLs allocate.
-long long HeapBusy()
-{
-    long long busy = 0;
-    HANDLE heap = GetProcessHeap();
-    HeapLock(heap);
-    PROCESS_HEAP_ENTRY e = {};
-    while (HeapWalk(heap, &e))
-        if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-            busy += static_cast<long long>(e.cbData);
-    HeapUnlock(heap);
-    return busy;
-}
+using win32test::HeapBusy;
 
 // The far end: one frame every few milliseconds, from a thread of its own.
 std::thread Trickle(HANDLE peer)

@@ -518,6 +518,9 @@ class Scan(Case):
             (["--unit", "3", "--unit", "5"], 0, {3: "", 5: ""}),
             (["--unit", "3", "--delay", "450"], 0, {3: "late"}),
             (["--unit", "6", "--delay", "450"], 0, {6: "late"}),  # the last address asked
+            # The longest DIP switch text still leaves room before the note.
+            (["--unit", "3", "--delay", "450", "--mode", "2", "--record-hex", "01070403641E05010205320C1206"],
+             0, {3: "1 off, 2 off, 3 off, 4 -  =  direct, async.   late"}),
             (["--unit", "2", "--bad-crc"], 5, {2: "garbled: a frame with a bad CRC"}),
             (["--unit", "2", "--silent"], 5, {}),
         ]
@@ -536,6 +539,30 @@ class Scan(Case):
                                       "dip_switch": "Dip Switch: 1 on, 2 on, 3 on, 4 -  =  direct, sync.",
                                       "slave_id": 5}])
 
+
+    def test_ctrl_c_on_a_terminal_ends_the_progress_line(self):
+        with Sim("--unit", "200") as sim:
+            main, side = os.openpty()
+            proc = subprocess.Popen([KLP, "scan", "--port", sim.port], stdout=subprocess.PIPE,
+                                    stderr=side, encoding="latin-1")
+            os.close(side)
+            time.sleep(1)
+            proc.send_signal(signal.SIGINT)
+            out, _ = proc.communicate(timeout=10)
+            seen = b""
+            while True:
+                try:
+                    chunk = os.read(main, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+            os.close(main)
+        self.assertEqual((proc.returncode, out), (130, ""))
+        said = seen.decode("latin-1")
+        self.assertIn("Scanning address ", said)  # progress, since a person watches there
+        self.assertRegex(said, r"\r +\rklp: interrupted at address \d+; the units found so far are listed\.\r?\n$")
 
     def test_two_units_at_one_address_every_time(self):
         two = ("--unit", "3", "--firmware", "1.0", "--unit", "3", "--firmware", "2.0", "--unit", "4")

@@ -550,17 +550,6 @@ TEST_F(SerialWin32Test, FramesTricklingInLeaveTheProcessHeapAsItWas)
         void OnReceive(const uint8_t *, uint32_t count) override { received += count; }
         std::atomic<size_t> received{0};
     };
-    auto heapBusy = [] {
-        long long busy = 0;
-        HANDLE heap = GetProcessHeap();
-        HeapLock(heap);
-        PROCESS_HEAP_ENTRY e = {};
-        while (HeapWalk(heap, &e))
-            if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                busy += static_cast<long long>(e.cbData);
-        HeapUnlock(heap);
-        return busy;
-    };
     auto waitFor = [](CountingCom &c, size_t n) {
         for (DWORD start = GetTickCount(); c.received.load() < n && GetTickCount() - start < 5000;)
             Sleep(5);
@@ -581,13 +570,13 @@ TEST_F(SerialWin32Test, FramesTricklingInLeaveTheProcessHeapAsItWas)
         base = now;
     }
     constexpr int kFrames = 200;
-    const long long before = heapBusy();
+    const long long before = win32test::HeapBusy();
     for (int i = 0; i < kFrames; ++i) {
         peer.Write(poll);
         Sleep(5);  // long enough for the reader to go back to sleep
     }
     const size_t want = base + poll.size() * kFrames;
     ASSERT_EQ(waitFor(reader, want), want);
-    const long long grown = heapBusy() - before;
+    const long long grown = win32test::HeapBusy() - before;
     EXPECT_LT(grown, 40LL * kFrames) << grown / kFrames << " bytes a frame";
 }

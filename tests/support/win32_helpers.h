@@ -27,4 +27,18 @@ inline ULONGLONG ProcessCpuMs()
     return ms(kernel) + ms(user);
 }
 
+// Bytes in use on the process heap, where Wine's own DLLs allocate.
+inline long long HeapBusy()
+{
+    long long busy = 0;
+    HANDLE heap = GetProcessHeap();
+    HeapLock(heap);
+    PROCESS_HEAP_ENTRY e = {};
+    while (HeapWalk(heap, &e))
+        if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+            busy += static_cast<long long>(e.cbData);
+    HeapUnlock(heap);
+    return busy;
+}
+
 }  // namespace win32test
