@@ -141,7 +141,9 @@ void ReceiveFrame(const uint8_t *data, size_t size)
     theConfig.OnCommand(Page(), IDC_CFG_WRITE);
     const ConfigRecord before = theConfig.m_record;
     theConfig.OnConfigFrame(data, static_cast<uint8_t>(size), sys::TickCount());
-    const bool readResponse = size == 22 && data[0] == 0xF2;
+    // Only a read response from the address asked answers the read.
+    const bool readResponse = size == 22 && data[0] == 0xF2 &&
+                              data[1] == (theLink.m_slaveToConfig.load() & 0xFF);
     const uint8_t *expected = readResponse ? data + 5 : before.bytes();
     Check(std::memcmp(theConfig.m_record.bytes(), expected, ConfigRecord::kSize) == 0,
           "the record does not follow the frame");
