@@ -193,7 +193,11 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
     const size_t length = logline::Build(built, time, m);
     Log(built, length);
     const size_t textStart = std::strlen(time) + 1;  // after the time and its TAB
-    const std::string stamp = m_o.stamp == Stamp::kPage ? time : MachineStamp(m_o.stamp);
+    if (m_o.stamp == Stamp::kPage) {
+        Print(line, time, built + textStart, length - 2 - textStart);
+        return;
+    }
+    const std::string stamp = MachineStamp(m_o.stamp);
     Print(line, stamp.c_str(), built + textStart, length - 2 - textStart);
 }
 
