@@ -39,10 +39,10 @@ std::string AnswerFailure(const UnitLink::Answers &a, const char *action, int ad
         return a.portFailure + after;
     const std::string unit = "address " + std::to_string(address) + " on " + port;
     // A garbled frame of its own is an answer, just not a good one; anyone else's is not.
-    if (!a.garbled.empty() && a.garbled.compare(0, 3, "an ") != 0)
+    if (!a.garbled.empty())
         return unit + " gave no good answer to " + RequestOf(action) + " " + within + ": it sent " +
                a.garbled + after;
-    const std::string heard = a.garbled.empty() ? "" : ": heard " + a.garbled + " instead";
+    const std::string heard = a.heardInstead.empty() ? "" : ": heard " + a.heardInstead + " instead";
     return unit + " did not " + action + " " + within + heard + after;
 }
 

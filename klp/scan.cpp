@@ -228,14 +228,11 @@ void SortBurstAnswer(const UnitLink::Heard &h, std::array<config::Request, 256> 
     config::Request &r = requests[address];
     const bool inside = r.made && config::TimingOf(r, h.tick) == config::Timing::kInside;
     config::ReadResponse response;
-    if (h.crcFailed || h.header != genisys::kHdrIndication) {
-        if (h.crcFailed && inside)
-            garbled[address] = "a frame with a bad CRC";
+    if (!h.crcFailed && h.header != genisys::kHdrIndication)
         return;
-    }
-    if (!config::ParseReadResponse(h.bytes, h.length, &response)) {
+    if (h.crcFailed || !config::ParseReadResponse(h.bytes, h.length, &response)) {
         if (inside)
-            garbled[address] = "a read response of " + std::to_string(h.length) + " bytes (not 22)";
+            garbled[address] = UnitLink::GarbledText(h);
         return;
     }
     switch (config::JudgeAnswer(r, address, h.tick)) {

@@ -123,6 +123,14 @@ bool UnitLink::KeepStray(const Heard &h)
     return true;
 }
 
+std::string UnitLink::GarbledText(const Heard &h)
+{
+    if (h.crcFailed)
+        return "a frame with a bad CRC";
+    return "a read response of " + std::to_string(h.length) + " bytes (not " +
+           std::to_string(config::kReadResponseLength) + ")";
+}
+
 bool UnitLink::GarbledFrom(const Heard &h, const config::Request &r)
 {
     return h.address == r.address && config::TimingOf(r, h.tick) == config::Timing::kInside;
@@ -142,21 +150,16 @@ UnitLink::Answers UnitLink::Read(uint8_t address, Ms wait, Until until)
     Heard h;
     while (Next(deadline, &h)) {
         const config::Request &request = m_exchange.Read();
-        if (h.crcFailed) {
-            // It may be other traffic of that station: a good answer may still follow.
+        // A bad CRC may be other traffic of that station: a good answer may still follow.
+        const config::Judgement j = h.crcFailed ? config::Judgement{}
+                                                : m_exchange.Judge(h.bytes, h.length, h.tick);
+        if (h.crcFailed || j.verdict == Verdict::kMalformed) {
             if (GarbledFrom(h, request) && answers.responses.empty())
-                answers.garbled = "a frame with a bad CRC";
+                answers.garbled = GarbledText(h);
             continue;
         }
-        const config::Judgement j = m_exchange.Judge(h.bytes, h.length, h.tick);
         if (j.kind != config::RequestKind::kRead || j.verdict == Verdict::kNotAnAnswer)
             continue;  // acknowledgements, and requests echoed or sent by another tool
-        if (j.verdict == Verdict::kMalformed) {
-            if (GarbledFrom(h, request) && answers.responses.empty())
-                answers.garbled = "a read response of " + std::to_string(h.length) +
-                                  " bytes (not " + std::to_string(config::kReadResponseLength) + ")";
-            continue;
-        }
         if (!Taken(j.verdict)) {
             KeepStray(h);  // late, from elsewhere, or heard before this request went out
             continue;
@@ -185,7 +188,7 @@ UnitLink::Answers UnitLink::Write(uint8_t address, const ConfigRecord &record, M
         const config::Request &request = m_exchange.Write();
         if (h.crcFailed) {
             if (GarbledFrom(h, request) && answers.acks == 0)
-                answers.garbled = "a frame with a bad CRC";
+                answers.garbled = GarbledText(h);
             continue;
         }
         if (KeepStray(h))
@@ -196,11 +199,12 @@ UnitLink::Answers UnitLink::Write(uint8_t address, const ConfigRecord &record, M
         if (Taken(j.verdict)) {
             ++answers.acks;
             answers.garbled.clear();
+            answers.heardInstead.clear();
             if (until == Until::kFirstAnswer)
                 return answers;
         } else if (j.verdict == Verdict::kOtherAddress && answers.acks == 0) {
             // Only the unit written to may lead to a commit; keep waiting for it.
-            answers.garbled = "an acknowledgement from address " + std::to_string(j.address);
+            answers.heardInstead = "an acknowledgement from address " + std::to_string(j.address);
         }
         // Late ones, and those heard before the write went out, answer nothing.
     }

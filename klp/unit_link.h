@@ -33,6 +33,7 @@ public:
         std::vector<config::ReadResponse> responses;  // read: from the address asked, in order
         int acks = 0;              // write: acknowledgements from the address written to
         std::string garbled;       // what was wrong with a garbled answer from that address
+        std::string heardInstead;  // write: an acknowledgement from another address
         std::string portFailure;   // set when the port stopped working
         bool interrupted = false;  // Ctrl-C (or a request to terminate) ended the wait
         bool Failed() const { return interrupted || !portFailure.empty(); }
@@ -79,6 +80,8 @@ public:
     std::vector<Stray> TakeStrays(Ms wait = Ms(0));
     // Keeps a read response heard outside any request's answers; true if the frame was one.
     bool KeepStray(const Heard &h);
+    // What was wrong with a garbled frame: its CRC, or (a read response) its length.
+    static std::string GarbledText(const Heard &h);
 
     const std::string &PortName() const { return m_options.port; }
 
