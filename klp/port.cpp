@@ -42,21 +42,35 @@ const OpenFailure &FindFailure(int16_t result, int error)
     return kOpenFailures[4];  // "it could not be opened"
 }
 
+// Connects to a device server's port and attaches it to the link; false with the reason.
+bool ConnectNetworkPort(CSerialCom &link, const PortOptions &o, std::string *why)
+{
+    net::NetAddress address;
+    if (!net::ParseNetAddress(o.port, &address)) {
+        *why = "a network port is tcp://HOST:PORT or rfc2217://HOST:PORT, with PORT from 1 to "
+               "65535";
+        return false;
+    }
+    const auto timeout = std::chrono::milliseconds(static_cast<long long>(o.connectTimeout * 1000));
+    net::Connection c = net::Connect(address, o.baud, timeout);
+    if (!c.transport) {
+        *why = c.error;
+        return false;
+    }
+    if (link.Attach(c.transport) != SERIAL_OPEN_OK) {
+        *why = FindFailure(SERIAL_OPEN_THREAD_FAILED, 0).reason;
+        return false;
+    }
+    return true;
+}
+
 // A device server's port: its own plain failures (refused, unreachable, no such name, no
 // answer in time) in place of a device's.
 int OpenNetworkPort(CSerialCom &link, const PortOptions &o)
 {
-    net::NetAddress address;
-    if (!net::ParseNetAddress(o.port, &address))
-        return Fail(kExitPort, "cannot open port %s: a network port is tcp://HOST:PORT or "
-                               "rfc2217://HOST:PORT, with PORT from 1 to 65535.", o.port.c_str());
-    const auto timeout = std::chrono::milliseconds(static_cast<long long>(o.connectTimeout * 1000));
-    net::Connection c = net::Connect(address, o.baud, timeout);
-    if (!c.transport)
-        return Fail(kExitPort, "cannot open port %s: %s.", o.port.c_str(), c.error.c_str());
-    if (link.Attach(c.transport) != SERIAL_OPEN_OK)
-        return Fail(kExitPort, "cannot open port %s: %s.", o.port.c_str(),
-                    FindFailure(SERIAL_OPEN_THREAD_FAILED, 0).reason);
+    std::string why;
+    if (!ConnectNetworkPort(link, o, &why))
+        return Fail(kExitPort, "cannot open port %s: %s.", o.port.c_str(), why.c_str());
     return kExitOk;
 }
 
@@ -66,12 +80,8 @@ bool TryOpenPort(CSerialCom &link, const PortOptions &o)
 {
     if (!net::IsNetworkPort(o.port))
         return link.Open(PortDevice(o.port).c_str(), static_cast<int16_t>(o.baud)) == SERIAL_OPEN_OK;
-    net::NetAddress address;
-    if (!net::ParseNetAddress(o.port, &address))
-        return false;
-    const auto timeout = std::chrono::milliseconds(static_cast<long long>(o.connectTimeout * 1000));
-    net::Connection c = net::Connect(address, o.baud, timeout);
-    return c.transport && link.Attach(c.transport) == SERIAL_OPEN_OK;
+    std::string why;
+    return ConnectNetworkPort(link, o, &why);
 }
 
 std::string LostPortText(const PortOptions &o)
