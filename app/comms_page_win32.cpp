@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/pages_win32.h"
-#include "comms/comms_dlg.h"
-#include "comms/comms_page.h"
+#include "comms/page/comms_dlg.h"
+#include "comms/page/comms_page.h"
 #include "res/resource.h"
 
 static_assert(comms::kCbnSelChange == CBN_SELCHANGE, "notification codes must match Win32");

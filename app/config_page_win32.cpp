@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/pages_win32.h"
-#include "config/config_dlg.h"
+#include "config/page/config_dlg.h"
 
 namespace {
 

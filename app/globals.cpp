@@ -2,8 +2,8 @@
 // destroyed first at exit: its destructor closes the port while the pages' state still exists.
 #include "app/about_dlg.h"
 #include "app/sheet_events.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "platform/system.h"
 

@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "app/pages_win32.h"
 #include "platform/system.h"

@@ -1,8 +1,8 @@
 // What the link reports, shown on the pages.
 #include "app/sheet_events.h"
 
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 
 void CSheetEvents::OnLine(const genisys::LineEvent &line)
 {

@@ -1,9 +1,11 @@
-# Fails when the portable core, or any project header it includes, reaches for the program
-# (app/), the window seams or the resource ids. Run as:
+# Fails when the portable core, or any project header it includes, reaches for a front end
+# (app/, klp/, a page/ folder), the window seams or the resource ids, or when a core file sits
+# in a front end's folder, where its path would say klp may not use it. Run as:
 #   cmake -DSOURCE_DIR=... -DCORE_SOURCES=a.cpp|b.cpp|... -P this file
 # with the core targets' own sources (tests/genisys/CMakeLists.txt passes them).
 cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
-set(forbidden "^app/|^platform/dialog\\.h$|^platform/system\\.h$|^res/|^comms/comms_dlg\\.h$|^config/config_dlg\\.h$")
+set(front_ends "^app/|^klp/|^tools/|/page/")
+set(forbidden "${front_ends}|^platform/dialog\\.h$|^platform/system\\.h$|^platform/file_dialog|^res/")
 
 # The core's sources as its targets list them ("a|b|c", relative to SOURCE_DIR or absolute).
 if(NOT CORE_SOURCES)
@@ -15,6 +17,9 @@ foreach(source ${listed})
   set(relative ${source})
   if(IS_ABSOLUTE ${source})
     file(RELATIVE_PATH relative ${SOURCE_DIR} ${source})
+  endif()
+  if(relative MATCHES "${front_ends}")
+    message(FATAL_ERROR "${relative} is built into the core but lies in a front end's folder")
   endif()
   list(APPEND todo ${relative})
 endforeach()

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "app/help.h"
 #include "res/maker.h"

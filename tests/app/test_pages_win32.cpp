@@ -14,8 +14,8 @@
 
 #include "app/about_dlg.h"
 #include "app/pages_win32.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "res/maker.h"
 #include "res/resource.h"

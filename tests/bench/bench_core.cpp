@@ -7,7 +7,7 @@
 #include <iterator>
 #include <random>
 
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "genisys/crc16.h"
 #include "res/resource.h"

@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "app/sheet_events.h"
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "tests/support/fakes.h"
 #include "tools/klpsim/pty.h"

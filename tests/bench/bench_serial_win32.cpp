@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/sheet_events.h"
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "tests/support/win32_helpers.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "platform/system.h"
 #include "res/resource.h"
 #include "tests/comms/log_dir.h"

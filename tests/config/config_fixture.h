@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "genisys/genisys_frame.h"
 #include "res/resource.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"

@@ -1,7 +1,7 @@
 // The page host on the in-memory controls.
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "tests/config/page_host.h"
 #include "tests/support/fakes.h"

@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "app/pages_win32.h"
 #include "res/resource.h"

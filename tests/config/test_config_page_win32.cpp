@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
-#include "config/config_browse_win32.h"
+#include "platform/file_dialog_win32.h"
 #include "app/pages_win32.h"
 #include "res/resource.h"
 #include "tests/config/page_host.h"

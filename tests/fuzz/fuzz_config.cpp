@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "config/config_fields.h"
 #include "genisys/genisys_protocol.h"
 #include "res/resource.h"

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "tests/support/fake_serial.h"
 #include "tests/genisys/traffic.h"

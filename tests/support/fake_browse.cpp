@@ -5,7 +5,7 @@
 #include <deque>
 #include <mutex>
 
-#include "config/config_dlg.h"
+#include "platform/file_dialog.h"
 
 namespace {
 
@@ -41,20 +41,20 @@ void ResetBrowse()
 }  // namespace fake
 
 // Like the real dialogs: an unknown mode shows nothing; a path longer than the buffer is cut.
-char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
+bool sys::ChooseConfigFile(WindowHandle owner, int mode, char *path)
 {
-    if (mode != BROWSE_OPEN && mode != BROWSE_SAVE)
-        return nullptr;
+    if (mode != kOpenDialog && mode != kSaveDialog)
+        return false;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_calls.push_back({owner, mode});
     if (g_answers.empty())
-        return nullptr;
+        return false;
     const std::string answer = g_answers.front();
     g_answers.pop_front();
     if (answer.empty())
-        return nullptr;
+        return false;
     const size_t n = answer.size() < kPathSize - 1 ? answer.size() : kPathSize - 1;
     std::memcpy(path, answer.data(), n);
     path[n] = '\0';
-    return path;
+    return true;
 }

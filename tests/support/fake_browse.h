@@ -1,4 +1,4 @@
-// Scripted answers for the configuration file dialogs (CConfigDlg::BrowseConfigFile).
+// Scripted answers for the configuration file dialogs (sys::ChooseConfigFile).
 #pragma once
 #include <string>
 #include <vector>

@@ -1,7 +1,21 @@
-// "Open" and "Save": the configuration file, exactly the record's 14 bytes.
-#include "config/config_dlg.h"
+// "Open" and "Save": the configuration file, exactly the record's 14 bytes, chosen in the
+// platform's file dialogs.
+#include "config/page/config_dlg.h"
 #include "config/record_file.h"
+#include "platform/file_dialog.h"
 #include "platform/system.h"
+
+static_assert(CConfigDlg::BROWSE_OPEN == sys::kOpenDialog &&
+                  CConfigDlg::BROWSE_SAVE == sys::kSaveDialog &&
+                  CConfigDlg::kPathSize == sys::kPathSize,
+              "the page asks for the dialogs by the platform's numbers, into a path of its size");
+
+char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
+{
+    if (mode != BROWSE_OPEN && mode != BROWSE_SAVE)
+        return nullptr;
+    return sys::ChooseConfigFile(owner, mode, path) ? path : nullptr;
+}
 
 void CConfigDlg::OnOpen(WindowHandle page)
 {

@@ -29,7 +29,7 @@ public:
 
     // Runs the open or save file dialog; the chosen path goes into path (kPathSize characters)
     // and is returned, or null when cancelled, failed or the mode is unknown.
-    // One implementation per platform: the common file dialogs, or scripted answers in tests.
+    // The dialogs are the platform's (platform/file_dialog.h), or scripted answers in tests.
     char *BrowseConfigFile(WindowHandle owner, char *path, int mode);
 
     // Sends the write request with the record and opens the response window.

@@ -1,5 +1,5 @@
 // The log control's trim rule, applied to a whole batch of lines at once.
-#include "comms/log_view.h"
+#include "comms/page/log_view.h"
 
 namespace logview {
 

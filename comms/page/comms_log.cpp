@@ -1,11 +1,11 @@
-// The message log: each line formatted and time-stamped on the thread that logs it, queued,
+// CCommsDlg's message log: each line formatted and time-stamped on the thread that logs it, queued,
 // and shown by the user-interface thread a batch at a time, with the control's trim applied as
 // if the lines had come one by one; while the user wants it, also appended to CommsLog.txt.
 #include <cstdarg>
 #include <cstdio>
 
-#include "comms/comms_dlg.h"
-#include "comms/log_view.h"
+#include "comms/page/comms_dlg.h"
+#include "comms/page/log_view.h"
 #include "platform/dialog.h"
 #include "platform/files.h"
 #include "platform/system.h"

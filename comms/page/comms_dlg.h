@@ -7,7 +7,7 @@
 #include <string>
 
 #include "comms/log_line.h"
-#include "comms/log_queue.h"
+#include "comms/page/log_queue.h"
 #include "platform/dialog.h"
 
 class CCommsDlg {

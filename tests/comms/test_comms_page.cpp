@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/about_dlg.h"
-#include "comms/comms_dlg.h"
-#include "config/config_dlg.h"
+#include "comms/page/comms_dlg.h"
+#include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
-#include "comms/comms_page.h"
+#include "comms/page/comms_page.h"
 #include "res/resource.h"
 #include "tests/support/fake_probe.h"
 #include "tests/support/fakes.h"

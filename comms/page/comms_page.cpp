@@ -1,14 +1,14 @@
 // The Comms page's handlers, CCommsDlg's, against the dialog-control seam: the port list built
 // by probing COM1 to COM30, the baud list, the automatic open, port and baud selection, the
 // "slave to config" address and "Find Slaves".
-#include "comms/comms_page.h"
+#include "comms/page/comms_page.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "platform/system.h"
 #include "res/resource.h"

@@ -2,7 +2,7 @@
 // Which frame answers which request is decided by the core's exchange (config/exchange.h).
 #include <cstdio>
 
-#include "config/config_dlg.h"
+#include "config/page/config_dlg.h"
 #include "config/read_response.h"
 #include "genisys/genisys_protocol.h"
 #include "platform/system.h"

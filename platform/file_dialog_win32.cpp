@@ -1,9 +1,9 @@
 // The configuration file's open and save dialogs: the common file dialogs.
-#include "config/config_browse_win32.h"
+#include "platform/file_dialog_win32.h"
 
 #include <cstring>
 
-#include "config/config_dlg.h"
+#include "platform/file_dialog.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ struct BrowseKind {
 };
 
 const BrowseKind kKinds[] = {
-    {CConfigDlg::BROWSE_OPEN, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, false},
-    {CConfigDlg::BROWSE_SAVE, "Save config file",
+    {sys::kOpenDialog, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, false},
+    {sys::kSaveDialog, "Save config file",
      OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_NOREADONLYRETURN, true},
 };
 
@@ -47,9 +47,9 @@ bool MakeBrowseDialog(HWND owner, int mode, char *file, char *title, BrowseDialo
     ofn.lpstrFilter = kFilter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
-    ofn.nMaxFile = CConfigDlg::kPathSize;
+    ofn.nMaxFile = sys::kPathSize;
     ofn.lpstrFileTitle = title;
-    ofn.nMaxFileTitle = CConfigDlg::kPathSize;
+    ofn.nMaxFileTitle = sys::kPathSize;
     ofn.lpstrInitialDir = "";
     ofn.lpstrTitle = kind->title;
     ofn.Flags = kind->flags;
@@ -58,17 +58,17 @@ bool MakeBrowseDialog(HWND owner, int mode, char *file, char *title, BrowseDialo
     return true;
 }
 
-char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
+bool sys::ChooseConfigFile(WindowHandle owner, int mode, char *path)
 {
     char file[kPathSize];
     char title[kPathSize];
     BrowseDialog dialog;
     if (!MakeBrowseDialog(reinterpret_cast<HWND>(owner), mode, file, title, dialog))
-        return nullptr;
+        return false;
     const BOOL chosen = dialog.save ? GetSaveFileNameA(&dialog.ofn) : GetOpenFileNameA(&dialog.ofn);
     if (!chosen)
-        return nullptr;
+        return false;
     file[kPathSize - 1] = '\0';
     std::memcpy(path, file, std::strlen(file) + 1);
-    return path;
+    return true;
 }

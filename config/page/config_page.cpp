@@ -1,5 +1,5 @@
 // The Kelpro Config page's logic: record to controls and back, set-up and command dispatch.
-#include "config/config_dlg.h"
+#include "config/page/config_dlg.h"
 #include "config/config_fields.h"
 #include "res/resource.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "comms/comms_dlg.h"
+#include "comms/page/comms_dlg.h"
 #include "comms/log_line.h"
 #include "res/resource.h"
 #include "tests/comms/log_dir.h"

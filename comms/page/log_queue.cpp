@@ -1,5 +1,5 @@
 // The queue between the threads that log and the window that shows the log.
-#include "comms/log_queue.h"
+#include "comms/page/log_queue.h"
 
 #include "comms/log_line.h"
 
