@@ -7,7 +7,7 @@
 void CSheetEvents::OnLine(const genisys::LineEvent &line)
 {
     // Polls and acknowledgements are counted always, logged only while "Show Polls/ACKs" is ticked.
-    if (line.kind == genisys::LineKind::kPollOrAck && !theComms.m_showPolls.load())
+    if (!logline::Shows(line, theComms.m_showPolls.load()))
         return;
     theComms.LogText(line.text, line.length);
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/clock.h"
+
 namespace logline {
 
 namespace {
@@ -95,6 +97,28 @@ size_t DatePrefix(char *out, const char *date)
     out[length] = '\t';
     out[length + 1] = '\0';
     return length + 1;
+}
+
+bool Shows(const genisys::LineEvent &line, bool showPolls)
+{
+    return showPolls || line.kind != genisys::LineKind::kPollOrAck;
+}
+
+void StampedLine::ReadClock(bool dated)
+{
+    sys::TimeText(time, sizeof time);
+    prefixLength = 0;
+    if (dated) {
+        char date[kBufferSize];
+        sys::DateText(date, sizeof date);
+        prefixLength = DatePrefix(prefix, date);
+    }
+}
+
+void StampedLine::Build(Message &m)
+{
+    length = logline::Build(line, time, m);
+    textStart = StampLength(time) + 1;
 }
 
 }  // namespace logline

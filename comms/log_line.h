@@ -1,9 +1,12 @@
 // The message log's line format: a message filtered to printable characters, time-stamped and
-// ended with CR LF in at most 255 characters, and the date that leads it in CommsLog.txt.
-// Portable: the property sheet and the command-line tool write the same lines.
+// ended with CR LF in at most 255 characters, and the date that leads it in CommsLog.txt; and
+// which of the link's lines are logged. Portable: the property sheet and the command-line tool
+// write the same lines.
 #pragma once
 #include <cstdarg>
 #include <cstddef>
+
+#include "genisys/link_events.h"
 
 namespace logline {
 
@@ -34,5 +37,27 @@ size_t Build(char *line, const char *time, Message &m);
 // The date and TAB that lead a line in CommsLog.txt, into out (kBufferSize bytes); returns
 // the length.
 size_t DatePrefix(char *out, const char *date);
+
+// Whether a line of the link goes to a log: polls and acknowledgements only while the user asks
+// for them ("Show Polls/ACKs", klp's --polls); they are counted always.
+bool Shows(const genisys::LineEvent &line, bool showPolls);
+
+// One message stamped from the clock for a log: its line as Build makes it and, when it goes to a
+// file, the date and TAB that lead it in CommsLog.txt.
+struct StampedLine {
+    char time[kBufferSize] = "";
+    char line[kBufferSize];
+    size_t length = 0;
+    char prefix[kBufferSize];
+    size_t prefixLength = 0;  // 0: not dated
+    size_t textStart = 0;     // the message, after the time and its TAB
+
+    // Reads the clock's time, and its date too when the line is dated (it goes to a file).
+    void ReadClock(bool dated);
+    // m's line, stamped with the time read.
+    void Build(Message &m);
+    const char *Text() const { return line + textStart; }
+    size_t TextLength() const { return length - 2 - textStart; }  // without CR LF
+};
 
 }  // namespace logline

@@ -170,13 +170,12 @@ void LinePrinter::OnPortStalled()
 
 void LinePrinter::OnLine(const genisys::LineEvent &line)
 {
-    char time[logline::kMaxStampLength + 1] = "";
+    logline::StampedLine s;
     if (m_o.stamped)
-        sys::TimeText(time, sizeof time);
+        s.ReadClock(!m_logPath.empty());
     // A capture's line was last seen at its packet's time.
-    Count(line, m_direction.empty() ? time : m_sourceTime.c_str());
-    // Counted always, shown only when asked for, as on the Comms page.
-    if (line.kind == LineKind::kPollOrAck && !m_o.polls)
+    Count(line, m_direction.empty() ? s.time : m_sourceTime.c_str());
+    if (!logline::Shows(line, m_o.polls))
         return;
     logline::Message m;
     if (!logline::FromText(m, line.text, line.length))
@@ -186,19 +185,17 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
         char whole[genisys::kLineTextSize + 1];
         const size_t n = line.length < genisys::kLineTextSize ? line.length : genisys::kLineTextSize;
         std::memcpy(whole, line.text, n);
-        Print(line, time, whole, logline::KeepPrintable(whole, n));
+        Print(line, s.time, whole, logline::KeepPrintable(whole, n));
         return;
     }
-    char built[logline::kBufferSize];
-    const size_t length = logline::Build(built, time, m);
-    Log(built, length);
-    const size_t textStart = std::strlen(time) + 1;  // after the time and its TAB
+    s.Build(m);
+    Log(s);
     if (m_o.stamp == Stamp::kPage) {
-        Print(line, time, built + textStart, length - 2 - textStart);
+        Print(line, s.time, s.Text(), s.TextLength());
         return;
     }
     const std::string stamp = MachineStamp(m_o.stamp);
-    Print(line, stamp.c_str(), built + textStart, length - 2 - textStart);
+    Print(line, stamp.c_str(), s.Text(), s.TextLength());
 }
 
 void LinePrinter::Print(const genisys::LineEvent &line, const char *time, const char *text,
@@ -289,17 +286,13 @@ void LinePrinter::ReopenLogIfAsked()
         m_stop->Raise(StopReason::kLogFailed);
 }
 
-void LinePrinter::Log(const char *line, size_t length)
+void LinePrinter::Log(const logline::StampedLine &s)
 {
     ReopenLogIfAsked();
     if (!m_log)
         return;
-    char date[logline::kMaxStampLength + 1];
-    sys::DateText(date, sizeof date);
-    char prefix[logline::kBufferSize];
-    const size_t n = logline::DatePrefix(prefix, date);
-    std::fwrite(prefix, 1, n, m_log);
-    std::fwrite(line, 1, length, m_log);
+    std::fwrite(s.prefix, 1, s.prefixLength, m_log);
+    std::fwrite(s.line, 1, s.length, m_log);
 }
 
 void LinePrinter::Flush()

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "comms/log_line.h"
 #include "genisys/link_events.h"
 #include "klp/signals.h"
 #include "klp/station_counts.h"
@@ -58,7 +59,7 @@ public:
 private:
     void Count(const genisys::LineEvent &line, const char *time);
     void Print(const genisys::LineEvent &line, const char *time, const char *text, size_t length);
-    void Log(const char *line, size_t length);
+    void Log(const logline::StampedLine &s);
     void ReopenLogIfAsked();
 
     PrintOptions m_o;

@@ -45,17 +45,16 @@ void UnitLink::OnLine(const genisys::LineEvent &line)
         h.tick = sys::TickCount();
         Push(h);
     }
-    if (!m_options.verbose || line.kind == genisys::LineKind::kPollOrAck)
+    if (!m_options.verbose || !logline::Shows(line, false))
         return;
     // As the Comms page logs it: time, TAB, the filtered text.
     logline::Message m;
     if (!logline::FromText(m, line.text, line.length))
         return;
-    char time[logline::kMaxStampLength + 1];
-    sys::TimeText(time, sizeof time);
-    char text[logline::kBufferSize];
-    const size_t n = logline::Build(text, time, m);
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(n - 2), text);
+    logline::StampedLine s;
+    s.ReadClock(false);
+    s.Build(m);
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(s.length - 2), s.line);
 }
 
 void UnitLink::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)

@@ -40,19 +40,11 @@ void CCommsDlg::LogText(const char *text, size_t length)
 
 void CCommsDlg::Enqueue(logline::Message &m)
 {
-    char time[logline::kBufferSize];
-    sys::TimeText(time, sizeof time);
-    char line[logline::kBufferSize];
-    const size_t lineLength = logline::Build(line, time, m);
     // Each line takes the date it was logged on, whenever the window gets to it.
-    char prefix[logline::kBufferSize];
-    size_t prefixLength = 0;
-    if (m_writeLogFile.load()) {
-        char date[logline::kBufferSize];
-        sys::DateText(date, sizeof date);
-        prefixLength = logline::DatePrefix(prefix, date);
-    }
-    RequestFlush(m_queue.Push(line, lineLength, prefix, prefixLength));
+    logline::StampedLine s;
+    s.ReadClock(m_writeLogFile.load());
+    s.Build(m);
+    RequestFlush(m_queue.Push(s.line, s.length, s.prefix, s.prefixLength));
 }
 
 void CCommsDlg::ShowCounters(uint32_t polls, uint32_t acks)
