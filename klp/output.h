@@ -5,17 +5,32 @@
 
 namespace klp {
 
-// What a script sees. Documented in --help, the README and the manual; never renumbered.
+// What a script sees: each code, its name and what it means, once. --help prints this table;
+// the README and the manual say the same (a test holds the README to it). Never renumbered.
+#define KLP_EXIT_CODES(X)                                                                         \
+    X(kExitOk, 0, "done")                                                                         \
+    X(kExitDiffer, 1, "diff: the files differ")                                                   \
+    X(kExitUsage, 2,                                                                              \
+      "bad usage: unknown command or option, a field or value the page would not take")           \
+    X(kExitPort, 3,                                                                               \
+      "port trouble: missing, busy, not yours to open, refused its settings, or stopped "         \
+      "responding")                                                                               \
+    X(kExitFile, 4,                                                                               \
+      "file trouble: cannot be read, wrong size, cannot be written (standard output and --log "   \
+      "too)")                                                                                     \
+    X(kExitNoAnswer, 5,                                                                           \
+      "no answer from the unit, or a late, short, long or garbled one; write: nothing was "       \
+      "committed")                                                                                \
+    X(kExitMismatch, 6,                                                                           \
+      "write: the commit went out, but the record read back differs or did not come")            \
+    X(kExitConflict, 7,                                                                           \
+      "two units answered at one address, or the address a write moves to is taken")             \
+    X(kExitInterrupted, 130, "interrupted (Ctrl-C); write says whether the commit went out")
+
 enum ExitCode : int {
-    kExitOk = 0,
-    kExitDiffer = 1,    // diff: the two files differ (as diff and cmp do)
-    kExitUsage = 2,     // bad command line, unknown field, value out of range
-    kExitPort = 3,      // the port is missing, busy, refused its settings or stopped answering
-    kExitFile = 4,      // a file cannot be read, has the wrong size, or cannot be written
-    kExitNoAnswer = 5,  // the unit did not answer, or answered late, short, long or garbled
-    kExitMismatch = 6,  // write: the commit went out, but the read-back differs or did not come
-    kExitConflict = 7,  // two units answered at one address, or a write's new address is taken
-    kExitInterrupted = 130,  // Ctrl-C, as shells report a process ended by SIGINT
+#define KLP_EXIT_CODE_VALUE(name, value, text) name = value,
+    KLP_EXIT_CODES(KLP_EXIT_CODE_VALUE)
+#undef KLP_EXIT_CODE_VALUE
 };
 
 // Prints "klp: " and the message on standard error and returns code.

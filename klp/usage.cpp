@@ -37,21 +37,35 @@ size_t Distance(const std::string &a, const std::string &b)
 }
 
 struct ExitCodeText {
-    ExitCode code;
+    int code;
     const char *text;
 };
 const ExitCodeText kExitCodeTexts[] = {
-    {kExitOk, "done"},
-    {kExitDiffer, "diff: the files differ"},
-    {kExitUsage, "bad usage: unknown command or option, a field or value the page would not take"},
-    {kExitPort, "port trouble: missing, busy, refused its settings, or stopped responding"},
-    {kExitFile, "file trouble: cannot be read, wrong size, cannot be written"},
-    {kExitNoAnswer, "no answer from the unit, or a late, short, long or garbled one; write:\n"
-                    "     nothing was committed"},
-    {kExitMismatch, "write: the commit went out, but the record read back differs or did not come"},
-    {kExitConflict, "two units answered at one address, or the address a write moves to is taken"},
-    {kExitInterrupted, "interrupted (Ctrl-C); write says whether the commit went out"},
+#define KLP_EXIT_CODE_TEXT(name, value, text) {value, text},
+    KLP_EXIT_CODES(KLP_EXIT_CODE_TEXT)
+#undef KLP_EXIT_CODE_TEXT
 };
+
+// A text in lines of at most width characters after the first's indent, the rest indented
+// under it.
+std::string Wrapped(const std::string &text, size_t indent, size_t width)
+{
+    std::string out, line;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+            out += line + "\n" + std::string(indent, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line;
+}
 
 }  // namespace
 
@@ -114,8 +128,8 @@ std::string ExitCodeTable()
     std::string out = "Exit codes:\n";
     char line[160];
     for (const ExitCodeText &e : kExitCodeTexts) {
-        std::snprintf(line, sizeof line, "%3d  %s\n", static_cast<int>(e.code), e.text);
-        out += line;
+        std::snprintf(line, sizeof line, "%3d  ", e.code);
+        out += line + Wrapped(e.text, 5, 80) + "\n";
     }
     return out;
 }

@@ -172,6 +172,12 @@ class FilesAndUsage(Case):
         self.assertEqual(main.stdout.count("Exit codes:"), 1)
         self.assertIn("\n  7  two units answered at one address", main.stdout)
         self.assertIn("\n130  interrupted (Ctrl-C)", main.stdout)
+        # The README's table says what --help says, code for code.
+        helped = re.findall(r"^ *(\d+)  (.+(?:\n {5}.+)*)", main.stdout.split("Exit codes:\n")[1], re.M)
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md")) as f:
+            readme = re.findall(r"^\| (\d+) \| (.+) \|$", f.read(), re.M)
+        self.assertEqual([(c, t.replace("`", "")) for c, t in readme],
+                         [(c, re.sub(r"\n +", " ", t)) for c, t in helped])
         for command in ["monitor", "decode", "scan", "read", "write", "show", "diff", "set"]:
             with self.subTest(command=command):
                 shown = run("help", command)
