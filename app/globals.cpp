@@ -11,5 +11,5 @@ CCommsDlg theComms;
 CConfigDlg theConfig;
 CAboutDlg theAbout;
 WindowHandle g_hwndSheet = nullptr;
-CSheetEvents theSheetEvents;
+SheetEvents theSheetEvents;
 CGenisysProtocol theLink(&theSheetEvents);

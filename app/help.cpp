@@ -37,7 +37,7 @@ void OpenManual()
         return;
     char text[shell::kPathSize + sizeof kManualFile + 32];
     std::snprintf(text, sizeof text, "Failed to open %s\\%s", dir, kManualFile);
-    sys::ShowMessage(g_hwndSheet, text, sys::ICON_INFORMATION);
+    sys::ShowMessage(g_hwndSheet, text, sys::MessageIcon::kInformation);
 }
 
 void OpenWebSite()
@@ -47,5 +47,5 @@ void OpenWebSite()
         return;
     char text[sizeof kWebAddress + 32];
     std::snprintf(text, sizeof text, "Failed to open \"%s\".", kWebAddress);
-    sys::ShowMessage(theAbout.m_hwndPage, text, sys::ICON_ERROR);
+    sys::ShowMessage(theAbout.m_hwndPage, text, sys::MessageIcon::kError);
 }

@@ -141,7 +141,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     if (!sys::InitUiThread()) {
         // Without it every line and frame would have to be handled on the reader thread.
-        sys::ShowMessage(nullptr, kNoCallWindowText, sys::ICON_ERROR);
+        sys::ShowMessage(nullptr, kNoCallWindowText, sys::MessageIcon::kError);
         return 1;
     }
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};

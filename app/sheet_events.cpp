@@ -4,7 +4,7 @@
 #include "comms/page/comms_dlg.h"
 #include "config/page/config_dlg.h"
 
-void CSheetEvents::OnLine(const genisys::LineEvent &line)
+void SheetEvents::OnLine(const genisys::LineEvent &line)
 {
     // Polls and acknowledgements are counted always, logged only while "Show Polls/ACKs" is ticked.
     if (!logline::Shows(line, theComms.m_showPolls.load()))
@@ -12,11 +12,11 @@ void CSheetEvents::OnLine(const genisys::LineEvent &line)
     theComms.LogText(line.text, line.length);
 }
 
-void CSheetEvents::OnCounters(uint32_t polls, uint32_t acks) { theComms.ShowCounters(polls, acks); }
+void SheetEvents::OnCounters(uint32_t polls, uint32_t acks) { theComms.ShowCounters(polls, acks); }
 
-void CSheetEvents::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
+void SheetEvents::OnConfigFrame(const uint8_t *frame, uint8_t length, uint32_t arrivalTick)
 {
     theConfig.OnConfigFrame(frame, length, arrivalTick);
 }
 
-void CSheetEvents::OnPortStalled() { theComms.LogMessage("Serial port stopped responding.\n"); }
+void SheetEvents::OnPortStalled() { theComms.LogMessage("Serial port stopped responding.\n"); }

@@ -3,7 +3,7 @@
 #pragma once
 #include "genisys/link_events.h"
 
-class CSheetEvents : public genisys::LinkEvents {
+class SheetEvents : public genisys::LinkEvents {
 public:
     void OnLine(const genisys::LineEvent &line) override;
     void OnCounters(uint32_t polls, uint32_t acks) override;
@@ -11,4 +11,4 @@ public:
     void OnPortStalled() override;
 };
 
-extern CSheetEvents theSheetEvents;
+extern SheetEvents theSheetEvents;

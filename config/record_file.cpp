@@ -8,7 +8,7 @@ files::ReadResult LoadRecordFile(const char *path, ConfigRecord *record)
     // Read into a scratch record: a short or failed read leaves the caller's as it was.
     ConfigRecord loaded;
     const files::ReadResult result = files::ReadExactly(path, loaded.bytes(), ConfigRecord::kSize);
-    if (result == files::READ_OK)
+    if (result == files::ReadResult::kOk)
         *record = loaded;
     return result;
 }
@@ -16,7 +16,7 @@ files::ReadResult LoadRecordFile(const char *path, ConfigRecord *record)
 files::WriteResult SaveRecordFile(const char *path, const ConfigRecord &record, bool *inPlace)
 {
     files::WriteResult result = files::ReplaceContents(path, record.bytes(), ConfigRecord::kSize);
-    const bool fallBack = result == files::WRITE_ONLY_IN_PLACE;
+    const bool fallBack = result == files::WriteResult::kOnlyInPlace;
     if (fallBack)
         result = files::OverwriteContents(path, record.bytes(), ConfigRecord::kSize);
     if (inPlace)
@@ -27,13 +27,13 @@ files::WriteResult SaveRecordFile(const char *path, const ConfigRecord &record, 
 const char *LoadFailureText(files::ReadResult result)
 {
     switch (result) {
-    case files::READ_OPEN_FAILED:
+    case files::ReadResult::kOpenFailed:
         return "Could not open config file";
-    case files::READ_WRONG_SIZE:
+    case files::ReadResult::kWrongSize:
         return "Config file is wrong size";
-    case files::READ_FAILED:
+    case files::ReadResult::kFailed:
         return "Could not read config file";
-    case files::READ_OK:
+    case files::ReadResult::kOk:
         break;
     }
     return nullptr;
@@ -42,12 +42,12 @@ const char *LoadFailureText(files::ReadResult result)
 const char *SaveFailureText(files::WriteResult result)
 {
     switch (result) {
-    case files::WRITE_CREATE_FAILED:
-    case files::WRITE_ONLY_IN_PLACE:
+    case files::WriteResult::kCreateFailed:
+    case files::WriteResult::kOnlyInPlace:
         return "Failed to create/open config file";
-    case files::WRITE_FAILED:
+    case files::WriteResult::kFailed:
         return "Failed to write config file";
-    case files::WRITE_OK:
+    case files::WriteResult::kOk:
         break;
     }
     return nullptr;

@@ -7,7 +7,7 @@
 
 namespace config {
 
-// The record is changed only on READ_OK.
+// The record is changed only on ReadResult::kOk.
 files::ReadResult LoadRecordFile(const char *path, ConfigRecord *record);
 
 // The new file replaces the old one only once written whole. Where nothing can be made

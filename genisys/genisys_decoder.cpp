@@ -9,8 +9,8 @@ using namespace genisys;
 
 namespace {
 
-enum DataText { TEXT_NONE, TEXT_PAIRS, TEXT_SINGLE };
-enum Counter { COUNT_NONE, COUNT_POLL, COUNT_ACK };
+enum class DataText { kNone, kPairs, kSingle };
+enum class Counter { kNone, kPoll, kAck };
 
 struct RxClass {
     uint8_t header;
@@ -23,15 +23,15 @@ struct RxClass {
 // their lines are marked so that a front end shows them only when asked; the poll's text
 // depends on its length.
 const RxClass kRxClasses[] = {
-    {kHdrAckMaster, "ID %d Rx: Ack master message.", TEXT_NONE, COUNT_ACK},
-    {kHdrIndication, "ID %d Rx: Indication data message:%s.", TEXT_PAIRS, COUNT_NONE},
-    {kHdrCheckback, "ID %d Rx: Control checkback message:%s.", TEXT_PAIRS, COUNT_NONE},
-    {kHdrDateTime, "ID %d Rx: Date/Time update message:%s.", TEXT_SINGLE, COUNT_NONE},
-    {kHdrCommonControl, "ID %d Rx: Common control message:%s.", TEXT_PAIRS, COUNT_NONE},
-    {kHdrAckSlave, "ID %d Rx: Ack slave message.", TEXT_NONE, COUNT_ACK},
-    {kHdrPoll, nullptr, TEXT_NONE, COUNT_POLL},
-    {kHdrControl, "ID %d Rx: Control message:%s.", TEXT_PAIRS, COUNT_NONE},
-    {kHdrRecall, "ID %d Rx: Recall message.", TEXT_NONE, COUNT_NONE},
+    {kHdrAckMaster, "ID %d Rx: Ack master message.", DataText::kNone, Counter::kAck},
+    {kHdrIndication, "ID %d Rx: Indication data message:%s.", DataText::kPairs, Counter::kNone},
+    {kHdrCheckback, "ID %d Rx: Control checkback message:%s.", DataText::kPairs, Counter::kNone},
+    {kHdrDateTime, "ID %d Rx: Date/Time update message:%s.", DataText::kSingle, Counter::kNone},
+    {kHdrCommonControl, "ID %d Rx: Common control message:%s.", DataText::kPairs, Counter::kNone},
+    {kHdrAckSlave, "ID %d Rx: Ack slave message.", DataText::kNone, Counter::kAck},
+    {kHdrPoll, nullptr, DataText::kNone, Counter::kPoll},
+    {kHdrControl, "ID %d Rx: Control message:%s.", DataText::kPairs, Counter::kNone},
+    {kHdrRecall, "ID %d Rx: Recall message.", DataText::kNone, Counter::kNone},
 };
 
 const char kUnknownFormat[] = "ID %d Rx: Unknown 0x%02X message:%s.";
@@ -195,8 +195,8 @@ void CGenisysProtocol::Classify(int k)
         Report(LineKind::kTraffic, kUnknownFormat, text);
         return;
     }
-    if (c->counter != COUNT_NONE) {
-        if (c->counter == COUNT_POLL)
+    if (c->counter != Counter::kNone) {
+        if (c->counter == Counter::kPoll)
             ++m_rxPolls;
         else
             ++m_rxAcks;
@@ -205,9 +205,9 @@ void CGenisysProtocol::Classify(int k)
         Report(LineKind::kPollOrAck, format);
         return;
     }
-    if (c->text == TEXT_PAIRS)
+    if (c->text == DataText::kPairs)
         PairText(m_rxBuffer, k, text);
-    else if (c->text == TEXT_SINGLE)
+    else if (c->text == DataText::kSingle)
         SingleText(m_rxBuffer, 2, k - 4, text);
     else
         text[0] = '\0';

@@ -183,19 +183,19 @@ int RunCaptureDecode(const DecodeOptions &o)
     while (reader->Next(&packet)) {
         ++packets;
         const klp::Segment s = ParsePacket(packet.linkType, packet.data, packet.length);
-        if (s.kind == klp::Segment::kNone)
+        if (s.kind == klp::Segment::Kind::kNone)
             continue;
-        if (o.tcpPort != 0 && s.kind != klp::Segment::kSerial && s.sourcePort != o.tcpPort &&
+        if (o.tcpPort != 0 && s.kind != klp::Segment::Kind::kSerial && s.sourcePort != o.tcpPort &&
             s.destinationPort != o.tcpPort)
             continue;
         const std::string direction =
-            s.kind == klp::Segment::kSerial ? "line" : s.source + " > " + s.destination;
-        std::unique_ptr<Stream> &stream = streams[(s.kind == klp::Segment::kUdp ? "udp " : "") + direction];
+            s.kind == klp::Segment::Kind::kSerial ? "line" : s.source + " > " + s.destination;
+        std::unique_ptr<Stream> &stream = streams[(s.kind == klp::Segment::Kind::kUdp ? "udp " : "") + direction];
         if (!stream)
             stream.reset(new Stream(direction, &printer, o.crc, &polls, &acks));
         const std::string time = CaptureTimeText(packet.seconds, packet.microseconds);
         printer.SetSource(time, direction);
-        if (s.kind == klp::Segment::kTcp)
+        if (s.kind == klp::Segment::Kind::kTcp)
             stream->Segment(s.sequence, s.syn, s.payload, s.length, time);
         else
             stream->Decode(s.payload, s.length);

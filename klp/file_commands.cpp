@@ -57,7 +57,7 @@ int LoadRecordFile(const std::string &path, ConfigRecord *record)
     const files::ReadResult result = config::LoadRecordFile(path.c_str(), record);
     if (const char *text = config::LoadFailureText(result))
         return Fail(kExitFile, "%s: %s%s", text, path.c_str(),
-                    result == files::READ_WRONG_SIZE ? " (a .klp file holds exactly 14 bytes)."
+                    result == files::ReadResult::kWrongSize ? " (a .klp file holds exactly 14 bytes)."
                                                      : ".");
     return kExitOk;
 }

@@ -63,7 +63,7 @@ Segment Transport(uint8_t protocol, const uint8_t *p, size_t length, const std::
         const size_t header = static_cast<size_t>(p[12] >> 4) * 4;
         if (header < 20 || header > length)
             return s;
-        s.kind = Segment::kTcp;
+        s.kind = Segment::Kind::kTcp;
         s.sequence = Be32(p + 4);
         s.syn = (p[13] & 0x02) != 0;
         s.payload = p + header;
@@ -72,7 +72,7 @@ Segment Transport(uint8_t protocol, const uint8_t *p, size_t length, const std::
         const size_t total = Be16(p + 4);
         if (total < 8 || total > length)
             return s;
-        s.kind = Segment::kUdp;
+        s.kind = Segment::Kind::kUdp;
         s.payload = p + 8;
         s.length = total - 8;
     } else {
@@ -142,7 +142,7 @@ Segment ParsePacket(int linkType, const uint8_t *p, size_t length)
     switch (linkType) {
     case kLinkTypeSerial: {
         Segment s;
-        s.kind = Segment::kSerial;
+        s.kind = Segment::Kind::kSerial;
         s.payload = p;
         s.length = length;
         return s;

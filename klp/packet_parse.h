@@ -12,7 +12,7 @@ namespace klp {
 constexpr int kLinkTypeSerial = 147;
 
 struct Segment {
-    enum Kind { kNone, kTcp, kUdp, kSerial } kind = kNone;
+    enum class Kind { kNone, kTcp, kUdp, kSerial } kind = Kind::kNone;
     std::string source, destination;  // "10.0.0.1:20000", "[fe80::1]:20000"
     uint16_t sourcePort = 0, destinationPort = 0;
     uint32_t sequence = 0;  // TCP

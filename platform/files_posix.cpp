@@ -114,7 +114,7 @@ int CreateTempBeside(const std::string &file, std::string &temp, int &error)
 files::WriteResult NoTempResult(int error)
 {
     const bool onlyInPlace = error == EACCES || error == EPERM || error == ENAMETOOLONG;
-    return onlyInPlace ? files::WRITE_ONLY_IN_PLACE : files::WRITE_CREATE_FAILED;
+    return onlyInPlace ? files::WriteResult::kOnlyInPlace : files::WriteResult::kCreateFailed;
 }
 
 // The old file's owner and permissions on the new one (owner first: a change of owner clears
@@ -157,37 +157,37 @@ ReadResult ReadExactly(const char *path, unsigned char *buf, size_t n)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return READ_OPEN_FAILED;
+        return ReadResult::kOpenFailed;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return READ_OPEN_FAILED;
+        return ReadResult::kOpenFailed;
     }
     if (static_cast<size_t>(st.st_size) != n) {
         ::close(fd);
-        return READ_WRONG_SIZE;
+        return ReadResult::kWrongSize;
     }
     unsigned char scratch[256];
     const bool ok = n <= sizeof scratch && ReadAll(fd, scratch, n);
     ::close(fd);
     if (!ok)
-        return READ_FAILED;
+        return ReadResult::kFailed;
     for (size_t i = 0; i < n; ++i)
         buf[i] = scratch[i];
-    return READ_OK;
+    return ReadResult::kOk;
 }
 
 WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t n)
 {
     std::string file;
     if (!FollowLinks(path, file))
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     struct stat old;
     const bool exists = ::stat(file.c_str(), &old) == 0;
     if (exists && ReadOnly(file, old))
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     if (exists && !S_ISREG(old.st_mode))
-        return WRITE_ONLY_IN_PLACE;  // a device is written to, never replaced by a file
+        return WriteResult::kOnlyInPlace;  // a device is written to, never replaced by a file
     std::string temp;
     int error = 0;
     const int fd = CreateTempBeside(file, temp, error);
@@ -196,32 +196,32 @@ WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t 
     if (exists && !KeepOwnerAndMode(fd, old)) {
         ::close(fd);
         ::unlink(temp.c_str());
-        return WRITE_ONLY_IN_PLACE;
+        return WriteResult::kOnlyInPlace;
     }
     const bool written = WriteAll(fd, data, n) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         ::unlink(temp.c_str());
-        return WRITE_FAILED;
+        return WriteResult::kFailed;
     }
     if (::rename(temp.c_str(), file.c_str()) != 0) {
         ::unlink(temp.c_str());
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     }
-    return WRITE_OK;
+    return WriteResult::kOk;
 }
 
 WriteResult OverwriteContents(const char *path, const unsigned char *data, size_t n)
 {
     struct stat st;
     if (::stat(path, &st) == 0 && ReadOnly(path, st))
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     const bool written = WriteAll(fd, data, n) && Synced(fd);
     const bool closed = ::close(fd) == 0;
-    return written && closed ? WRITE_OK : WRITE_FAILED;
+    return written && closed ? WriteResult::kOk : WriteResult::kFailed;
 }
 
 }  // namespace files

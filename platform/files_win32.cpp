@@ -43,7 +43,7 @@ DWORD MakeTempBeside(const char *path, char (&temp)[MAX_PATH])
 files::WriteResult NoTempResult(DWORD error)
 {
     const bool onlyInPlace = error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_ACCESS_DENIED;
-    return onlyInPlace ? files::WRITE_ONLY_IN_PLACE : files::WRITE_CREATE_FAILED;
+    return onlyInPlace ? files::WriteResult::kOnlyInPlace : files::WriteResult::kCreateFailed;
 }
 
 bool WriteTemp(const char *temp, const unsigned char *data, size_t n)
@@ -63,24 +63,24 @@ files::WriteResult ReplaceExisting(const char *path, const char *temp, DWORD att
     SetFileAttributesA(temp, attributes & kKeptAttributes);
     // A merge that fails (a share without permissions) still replaces the content.
     if (ReplaceFileA(path, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-        return files::WRITE_OK;
+        return files::WriteResult::kOk;
     const DWORD error = GetLastError();
     if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
         // The old file is gone and the new one is all there is: moved in, or left in its place.
         return MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-                   ? files::WRITE_OK
-                   : files::WRITE_CREATE_FAILED;
+                   ? files::WriteResult::kOk
+                   : files::WriteResult::kCreateFailed;
     }
     DeleteFileA(temp);
-    return files::WRITE_CREATE_FAILED;
+    return files::WriteResult::kCreateFailed;
 }
 
 files::WriteResult MoveIntoPlace(const char *path, const char *temp)
 {
     if (MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH))
-        return files::WRITE_OK;
+        return files::WriteResult::kOk;
     DeleteFileA(temp);
-    return files::WRITE_CREATE_FAILED;
+    return files::WriteResult::kCreateFailed;
 }
 
 }  // namespace
@@ -106,11 +106,11 @@ ReadResult ReadExactly(const char *path, unsigned char *buf, size_t n)
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return READ_OPEN_FAILED;
+        return ReadResult::kOpenFailed;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size) || size.QuadPart != static_cast<LONGLONG>(n)) {
         CloseHandle(file);
-        return READ_WRONG_SIZE;
+        return ReadResult::kWrongSize;
     }
     unsigned char scratch[256];
     DWORD got = 0;
@@ -118,9 +118,9 @@ ReadResult ReadExactly(const char *path, unsigned char *buf, size_t n)
                     ReadFile(file, scratch, static_cast<DWORD>(n), &got, nullptr) && got == n;
     CloseHandle(file);
     if (!ok)
-        return READ_FAILED;
+        return ReadResult::kFailed;
     CopyMemory(buf, scratch, n);
-    return READ_OK;
+    return ReadResult::kOk;
 }
 
 WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t n)
@@ -128,14 +128,14 @@ WriteResult ReplaceContents(const char *path, const unsigned char *data, size_t 
     const DWORD attributes = GetFileAttributesA(path);
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     char temp[MAX_PATH];
     const DWORD error = MakeTempBeside(path, temp);
     if (error != ERROR_SUCCESS)
         return NoTempResult(error);
     if (!WriteTemp(temp, data, n)) {
         DeleteFileA(temp);
-        return WRITE_FAILED;
+        return WriteResult::kFailed;
     }
     return exists ? ReplaceExisting(path, temp, attributes) : MoveIntoPlace(path, temp);
 }
@@ -145,10 +145,10 @@ WriteResult OverwriteContents(const char *path, const unsigned char *data, size_
     HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return WRITE_CREATE_FAILED;
+        return WriteResult::kCreateFailed;
     const bool written = WriteAll(file, data, n) && FlushFileBuffers(file);
     const bool closed = CloseHandle(file) != FALSE;
-    return written && closed ? WRITE_OK : WRITE_FAILED;
+    return written && closed ? WriteResult::kOk : WriteResult::kFailed;
 }
 
 }  // namespace files

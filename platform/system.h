@@ -11,7 +11,7 @@ namespace sys {
 
 extern const char kCaption[];  // "Kelpro - Config S2-QTX", the caption of every message box
 
-enum MessageIcon { ICON_ERROR, ICON_INFORMATION };
+enum class MessageIcon { kError, kInformation };
 
 // Shows a message box with an OK button and waits until it is dismissed.
 void ShowMessage(WindowHandle owner, const char *text, MessageIcon icon);

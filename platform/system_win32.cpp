@@ -60,7 +60,7 @@ const char kCaption[] = "Kelpro - Config S2-QTX";
 
 void ShowMessage(WindowHandle owner, const char *text, MessageIcon icon)
 {
-    const UINT style = MB_OK | (icon == ICON_ERROR ? MB_ICONERROR : MB_ICONINFORMATION);
+    const UINT style = MB_OK | (icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION);
     MessageBoxA(reinterpret_cast<HWND>(owner), text, kCaption, style);
 }
 

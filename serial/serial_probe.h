@@ -4,10 +4,10 @@
 
 namespace serial {
 
-enum ProbeResult {
-    PROBE_PRESENT,  // opened (and closed again at once)
-    PROBE_BUSY,     // exists but is held by another program or is not answering
-    PROBE_ABSENT,   // no such device, or any other failure
+enum class ProbeResult {
+    kPresent,  // opened (and closed again at once)
+    kBusy,     // exists but is held by another program or is not answering
+    kAbsent,   // no such device, or any other failure
 };
 
 ProbeResult ProbePort(const char *name);

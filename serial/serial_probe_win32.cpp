@@ -33,9 +33,9 @@ ProbeResult ProbePort(const char *name)
                            nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
-        return PROBE_PRESENT;
+        return ProbeResult::kPresent;
     }
-    return IsBusyError(GetLastError()) ? PROBE_BUSY : PROBE_ABSENT;
+    return IsBusyError(GetLastError()) ? ProbeResult::kBusy : ProbeResult::kAbsent;
 }
 
 }  // namespace serial

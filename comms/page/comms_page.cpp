@@ -33,7 +33,7 @@ void FillPortList(WindowHandle page)
     for (int n = kFirstPort; n <= kLastPort; ++n) {
         char name[32];
         PortName(n, name, sizeof name);
-        if (serial::ProbePort(name) != serial::PROBE_ABSENT)
+        if (serial::ProbePort(name) != serial::ProbeResult::kAbsent)
             dlg::ComboAdd(page, IDC_PORT_LIST, name);
     }
 }
@@ -169,6 +169,6 @@ int CGenisysProtocol::OpenPort(const char *portName, int16_t baud)
     char text[64];
     std::snprintf(text, sizeof text, "Failed to open serial port '%s'\nError code %d", portName,
                   result);
-    sys::ShowMessage(g_hwndSheet, text, sys::ICON_ERROR);
+    sys::ShowMessage(g_hwndSheet, text, sys::MessageIcon::kError);
     return 0;
 }

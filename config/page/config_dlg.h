@@ -10,7 +10,7 @@ class CConfigDlg {
 public:
     static constexpr int kPathSize = 260;         // file paths, with the terminating zero
 
-    enum BrowseMode { BROWSE_OPEN = 1, BROWSE_SAVE = 2 };
+    enum BrowseMode { kBrowseOpen = 1, kBrowseSave = 2 };
 
     virtual ~CConfigDlg() {}
 

@@ -5,14 +5,14 @@
 #include "platform/file_dialog.h"
 #include "platform/system.h"
 
-static_assert(CConfigDlg::BROWSE_OPEN == sys::kOpenDialog &&
-                  CConfigDlg::BROWSE_SAVE == sys::kSaveDialog &&
+static_assert(CConfigDlg::kBrowseOpen == sys::kOpenDialog &&
+                  CConfigDlg::kBrowseSave == sys::kSaveDialog &&
                   CConfigDlg::kPathSize == sys::kPathSize,
               "the page asks for the dialogs by the platform's numbers, into a path of its size");
 
 char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
 {
-    if (mode != BROWSE_OPEN && mode != BROWSE_SAVE)
+    if (mode != kBrowseOpen && mode != kBrowseSave)
         return nullptr;
     return sys::ChooseConfigFile(owner, mode, path) ? path : nullptr;
 }
@@ -20,12 +20,12 @@ char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
 void CConfigDlg::OnOpen(WindowHandle page)
 {
     char path[kPathSize];
-    if (!BrowseConfigFile(page, path, BROWSE_OPEN))
+    if (!BrowseConfigFile(page, path, kBrowseOpen))
         return;
     // A short or failed read leaves the page's record as it was. Boxes have no owner, as they
     // always had.
     if (const char *text = config::LoadFailureText(config::LoadRecordFile(path, &m_record))) {
-        sys::ShowMessage(nullptr, text, sys::ICON_ERROR);
+        sys::ShowMessage(nullptr, text, sys::MessageIcon::kError);
         return;
     }
     // Loaded bytes are shown as they are; they are clamped only when next taken from the page.
@@ -35,10 +35,10 @@ void CConfigDlg::OnOpen(WindowHandle page)
 void CConfigDlg::OnSave(WindowHandle page)
 {
     char path[kPathSize];
-    if (!BrowseConfigFile(page, path, BROWSE_SAVE))
+    if (!BrowseConfigFile(page, path, kBrowseSave))
         return;
     ControlsToRecord(page);
     // The old file is replaced only by a whole new one wherever one can be made beside it.
     if (const char *text = config::SaveFailureText(config::SaveRecordFile(path, m_record)))
-        sys::ShowMessage(page, text, sys::ICON_ERROR);
+        sys::ShowMessage(page, text, sys::MessageIcon::kError);
 }

@@ -32,7 +32,7 @@ void CConfigDlg::OnRead(WindowHandle)
         dlg::SetText(m_hwndPage, IDC_CFG_STATUS, "Sent config read request...");
         return;
     }
-    sys::ShowMessage(g_hwndSheet, "Failed to send read request packet", sys::ICON_ERROR);
+    sys::ShowMessage(g_hwndSheet, "Failed to send read request packet", sys::MessageIcon::kError);
     m_exchange.Reopen(config::RequestKind::kRead);  // from when the box was closed
 }
 
@@ -49,7 +49,7 @@ void CConfigDlg::SendConfigWrite()
     if (m_exchange.SendWrite(theLink, RequestAddress(), m_record))
         return;
     // Otherwise "Sending write command." would stay on the page as if something went out.
-    sys::ShowMessage(g_hwndSheet, "Failed to send write request packet", sys::ICON_ERROR);
+    sys::ShowMessage(g_hwndSheet, "Failed to send write request packet", sys::MessageIcon::kError);
     m_exchange.Reopen(config::RequestKind::kWrite);
 }
 

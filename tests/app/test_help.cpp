@@ -84,7 +84,7 @@ TEST_F(HelpTest, ManualFailureUpTo32NamesTheDirectoryInAnInformationBoxOwnedByTh
         }
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "Failed to open C:\\Tools\\KLP\\KLP_V2Orizeze.pdf");
-        EXPECT_EQ(boxes[0].icon, sys::ICON_INFORMATION);
+        EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kInformation);
         EXPECT_EQ(boxes[0].owner, g_hwndSheet);
     }
 }
@@ -132,7 +132,7 @@ TEST_F(HelpTest, WebSiteFailureUpTo32IncludingNegativeShowsAnErrorBoxOwnedByTheA
         }
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "Failed to open \"" KLP_MAKER_WEB_ADDRESS "\".");
-        EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+        EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
         EXPECT_EQ(boxes[0].owner, theAbout.m_hwndPage);
     }
 }

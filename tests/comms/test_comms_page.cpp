@@ -17,8 +17,7 @@
 
 namespace {
 
-using serial::PROBE_BUSY;
-using serial::PROBE_PRESENT;
+using serial::ProbeResult;
 
 constexpr int kCbnDropDown = 7;
 constexpr int kCbnCloseUp = 8;
@@ -110,13 +109,13 @@ TEST_F(CommsPageTest, PortListHoldsNoneThenEveryPresentOrBusyPortInAscendingOrde
 {
     const PortListCase cases[] = {
         {"no ports", {}, {"None"}},
-        {"COM1 free, COM3 held", {{"COM3", PROBE_BUSY}, {"COM1", PROBE_PRESENT}},
+        {"COM1 free, COM3 held", {{"COM3", ProbeResult::kBusy}, {"COM1", ProbeResult::kPresent}},
          {"None", "COM1", "COM3"}},
-        {"the 9/10 boundary", {{"COM9", PROBE_PRESENT}, {"\\\\.\\COM10", PROBE_BUSY}},
+        {"the 9/10 boundary", {{"COM9", ProbeResult::kPresent}, {"\\\\.\\COM10", ProbeResult::kBusy}},
          {"None", "COM9", "\\\\.\\COM10"}},
-        {"COM12 under its full name", {{"\\\\.\\COM12", PROBE_PRESENT}}, {"None", "\\\\.\\COM12"}},
-        {"last port", {{"\\\\.\\COM30", PROBE_PRESENT}}, {"None", "\\\\.\\COM30"}},
-        {"short names above 9 are not ports", {{"COM12", PROBE_PRESENT}}, {"None"}},
+        {"COM12 under its full name", {{"\\\\.\\COM12", ProbeResult::kPresent}}, {"None", "\\\\.\\COM12"}},
+        {"last port", {{"\\\\.\\COM30", ProbeResult::kPresent}}, {"None", "\\\\.\\COM30"}},
+        {"short names above 9 are not ports", {{"COM12", ProbeResult::kPresent}}, {"None"}},
     };
     for (const PortListCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -144,7 +143,7 @@ TEST_F(CommsPageTest, ProbesComOneToThirtyOnceEachUnderTheNamesThatOpenThem)
 TEST_F(CommsPageTest, InitFillsTheBaudListSelects9600AndShowsTheSlaveAddress)
 {
     theLink.m_slaveToConfig = 42;
-    fake::SetProbeResults({{"COM1", PROBE_PRESENT}});
+    fake::SetProbeResults({{"COM1", ProbeResult::kPresent}});
     EXPECT_EQ(theComms.OnInitPage(h_), 1);
     EXPECT_EQ(page_.At(IDC_BAUD_LIST).items,
               (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200"}));
@@ -155,7 +154,7 @@ TEST_F(CommsPageTest, InitFillsTheBaudListSelects9600AndShowsTheSlaveAddress)
 
 TEST_F(CommsPageTest, UntilTheTimerNoPortIsSelectedOpenedOrLogged)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     EXPECT_EQ(page_.At(IDC_PORT_LIST).sel, -1);
     EXPECT_TRUE(fake::Serial().opens.empty());
     EXPECT_FALSE(theLink.IsOpen());
@@ -167,7 +166,7 @@ TEST_F(CommsPageTest, UntilTheTimerNoPortIsSelectedOpenedOrLogged)
 
 TEST_F(CommsPageTest, AutoOpenOpensTheFirstPortFoundAt9600)
 {
-    Init({{"COM1", PROBE_PRESENT}, {"COM3", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}, {"COM3", ProbeResult::kPresent}});
     theComms.OnAutoOpen(h_);
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"COM1@9600"});
     EXPECT_EQ(page_.Text(IDC_PORT_LIST), "COM1");
@@ -188,7 +187,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"@9600"});
     const std::vector<fake::Message> boxes = fake::TakeMessages();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+    EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
     EXPECT_NE(boxes[0].text.find("''"), std::string::npos) << boxes[0].text;
     EXPECT_NE(boxes[0].text.find("-1"), std::string::npos) << boxes[0].text;
     EXPECT_EQ(linesWhileBoxOpen, 0u);
@@ -198,7 +197,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
 
 TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 {
-    Init({{"COM3", PROBE_BUSY}});
+    Init({{"COM3", ProbeResult::kBusy}});
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
     theComms.OnAutoOpen(h_);
     const std::vector<fake::Message> boxes = fake::TakeMessages();
@@ -215,7 +214,7 @@ TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 
 TEST_F(CommsPageTest, AnotherBaudRateClosesAndReopensThePortAtTheNewRate)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     theComms.OnAutoOpen(h_);
     const char *const rates[] = {"19200", "1200", "2400", "4800", "9600"};
     const int indexes[] = {4, 0, 1, 2, 3};
@@ -231,7 +230,7 @@ TEST_F(CommsPageTest, AnotherBaudRateClosesAndReopensThePortAtTheNewRate)
 
 TEST_F(CommsPageTest, NoneClosesAnOpenPortAndClearsTheFlag)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     theComms.OnAutoOpen(h_);
     Pick(IDC_PORT_LIST, 0);
     EXPECT_EQ(fake::Serial().closes, 1);
@@ -242,7 +241,7 @@ TEST_F(CommsPageTest, NoneClosesAnOpenPortAndClearsTheFlag)
 
 TEST_F(CommsPageTest, NoneWithNoPortOpenOnlyLogsAndBaudPicksLogAgain)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     Pick(IDC_PORT_LIST, 0);
     Pick(IDC_BAUD_LIST, 1);
     EXPECT_EQ(fake::Serial().closes, 0);
@@ -252,7 +251,7 @@ TEST_F(CommsPageTest, NoneWithNoPortOpenOnlyLogsAndBaudPicksLogAgain)
 
 TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 {
-    Init({{"COM1", PROBE_PRESENT}, {"COM4", PROBE_BUSY}});
+    Init({{"COM1", ProbeResult::kPresent}, {"COM4", ProbeResult::kBusy}});
     theComms.OnAutoOpen(h_);
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
     Pick(IDC_PORT_LIST, 2);
@@ -269,7 +268,7 @@ TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 
 TEST_F(CommsPageTest, APortAboveNineIsOpenedAndLoggedUnderItsFullName)
 {
-    Init({{"\\\\.\\COM12", PROBE_PRESENT}});
+    Init({{"\\\\.\\COM12", ProbeResult::kPresent}});
     theComms.OnAutoOpen(h_);
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"\\\\.\\COM12@9600"});
     EXPECT_EQ(LastLog(), "Opened \\\\.\\COM12 at 9600 baud.");
@@ -277,7 +276,7 @@ TEST_F(CommsPageTest, APortAboveNineIsOpenedAndLoggedUnderItsFullName)
 
 TEST_F(CommsPageTest, OtherListNotificationsAreIgnored)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     dlg::ComboSetSel(h_, IDC_PORT_LIST, 1);
     for (int list : {IDC_PORT_LIST, IDC_BAUD_LIST}) {
         for (int code : {kCbnDropDown, kCbnCloseUp, kCbnSelEndOk, comms::kEnChange})
@@ -386,7 +385,7 @@ TEST_F(CommsPageTest, FindSlavesEstimatesTheTimeFromTheBaudRate)
 
 TEST_F(CommsPageTest, FindSlavesSendsOneConfigReadRequestToEachAddressWithoutLogging)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     theComms.OnAutoOpen(h_);
     const size_t linesBefore = Log().size();
     // Any notification of the button.
@@ -422,7 +421,7 @@ TEST_F(CommsPageTest, FindSlavesWithNoPortOpenOnlyLogsTheEstimate)
 
 TEST_F(CommsPageTest, CommandsFromOtherControlsDoNothing)
 {
-    Init({{"COM1", PROBE_PRESENT}});
+    Init({{"COM1", ProbeResult::kPresent}});
     for (int id : {IDC_LOG, IDC_WRITE_LOG_FILE, IDC_SHOW_POLLS, IDC_COUNTERS, 0, 9999})
         theComms.OnCommand(h_, Command(id, kBnClicked));
     EXPECT_TRUE(fake::Serial().opens.empty());

@@ -8,10 +8,10 @@
 
 namespace scripted {
 
-files::ReadResult readResult = files::READ_OK;
-files::WriteResult writeResult = files::WRITE_OK;
-files::WriteResult overwriteResult = files::WRITE_OK;
-std::vector<unsigned char> fileBytes;  // what a READ_OK gives, what a WRITE_OK wrote
+files::ReadResult readResult = files::ReadResult::kOk;
+files::WriteResult writeResult = files::WriteResult::kOk;
+files::WriteResult overwriteResult = files::WriteResult::kOk;
+std::vector<unsigned char> fileBytes;  // what a ReadResult::kOk gives, what a WriteResult::kOk wrote
 std::vector<std::string> paths;        // every path handed to the seam
 std::vector<std::string> writes;       // "replace" and "overwrite", in the order called
 
@@ -24,7 +24,7 @@ bool AppendPair(const char *, const char *, size_t, const char *, size_t) { retu
 ReadResult ReadExactly(const char *path, unsigned char *buf, size_t n)
 {
     scripted::paths.push_back(path);
-    if (scripted::readResult == READ_OK && scripted::fileBytes.size() == n)
+    if (scripted::readResult == ReadResult::kOk && scripted::fileBytes.size() == n)
         std::memcpy(buf, scripted::fileBytes.data(), n);
     return scripted::readResult;
 }
@@ -36,7 +36,7 @@ WriteResult Write(const char *how, WriteResult result, const char *path, const u
 {
     scripted::paths.push_back(path);
     scripted::writes.push_back(how);
-    if (result == WRITE_OK)
+    if (result == WriteResult::kOk)
         scripted::fileBytes.assign(data, data + n);
     return result;
 }

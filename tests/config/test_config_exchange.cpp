@@ -51,7 +51,7 @@ TEST_F(ConfigExchange, UnsentReadIsReportedAndStillOpensTheWindow)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Failed to send read request packet");
     EXPECT_EQ(boxes[0].owner, g_hwndSheet);
-    EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+    EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
     EXPECT_EQ(Text(IDC_CFG_STATUS), "Set to defaults.");
     EXPECT_TRUE(Exchange().Read().made);
     EXPECT_EQ(Exchange().Read().requestTick, kStartTick + 30000);

@@ -15,7 +15,7 @@ TEST_F(ConfigFile, FreshPageSavesTheDefaultBytes)
     EXPECT_EQ(Text(IDC_CFG_STATUS), "Set to defaults.") << "a save shows nothing";
     const std::vector<fake::BrowseCall> calls = fake::TakeBrowseCalls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].mode, CConfigDlg::BROWSE_SAVE);
+    EXPECT_EQ(calls[0].mode, CConfigDlg::kBrowseSave);
     EXPECT_EQ(calls[0].owner, Handle());
 }
 
@@ -91,7 +91,7 @@ TEST_F(ConfigFile, SaveOntoWhatTheFolderHolds)
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(boxes[0].text, c.message);
             EXPECT_EQ(boxes[0].owner, Handle());
-            EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+            EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
         }
         EXPECT_EQ(StateOf(folder), expected);
         EXPECT_EQ(Record()[3], 42) << "the record already holds the page";
@@ -111,7 +111,7 @@ TEST_F(ConfigFile, CancelledDialogsDoNothing)
     EXPECT_TRUE(fake::TakeMessages().empty());
     const std::vector<fake::BrowseCall> calls = fake::TakeBrowseCalls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].mode, CConfigDlg::BROWSE_OPEN);
+    EXPECT_EQ(calls[1].mode, CConfigDlg::kBrowseOpen);
 }
 
 TEST_F(ConfigFile, OpenShowsTheBytesUnchanged)
@@ -162,7 +162,7 @@ TEST_F(ConfigFile, OpenRefusesFilesOfAnyOtherSize)
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "Config file is wrong size");
         EXPECT_EQ(boxes[0].owner, nullptr);
-        EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+        EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
         EXPECT_EQ(Record(), kDefaultBytes);
         EXPECT_EQ(Text(IDC_CFG_SLAVE_ID), "42") << "the page keeps what it showed";
     }

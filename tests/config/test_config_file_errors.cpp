@@ -10,9 +10,9 @@ protected:
     void SetUp() override
     {
         ConfigTest::SetUp();
-        scripted::readResult = files::READ_OK;
-        scripted::writeResult = files::WRITE_OK;
-        scripted::overwriteResult = files::WRITE_OK;
+        scripted::readResult = files::ReadResult::kOk;
+        scripted::writeResult = files::WriteResult::kOk;
+        scripted::overwriteResult = files::WriteResult::kOk;
         scripted::fileBytes.clear();
         scripted::paths.clear();
         scripted::writes.clear();
@@ -21,7 +21,7 @@ protected:
 
 TEST_F(ConfigFileErrors, ShortReadChangesNothingAndIsReported)
 {
-    scripted::readResult = files::READ_FAILED;
+    scripted::readResult = files::ReadResult::kFailed;
     scripted::fileBytes.assign(14, 0x33);
     Type(IDC_CFG_SLAVE_ID, "42");
     fake::ScriptBrowse("/x/unit.klp");
@@ -30,7 +30,7 @@ TEST_F(ConfigFileErrors, ShortReadChangesNothingAndIsReported)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Could not read config file");
     EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+    EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
     EXPECT_EQ(Record(), kDefaultBytes);
     EXPECT_EQ(Text(IDC_CFG_SLAVE_ID), "42");
     EXPECT_EQ(scripted::paths, std::vector<std::string>{"/x/unit.klp"});
@@ -40,10 +40,7 @@ TEST_F(ConfigFileErrors, ShortReadChangesNothingAndIsReported)
 // and the box tells what the last write gave.
 TEST_F(ConfigFileErrors, SaveReportsWhatTheWritesGave)
 {
-    using files::WRITE_CREATE_FAILED;
-    using files::WRITE_FAILED;
-    using files::WRITE_OK;
-    using files::WRITE_ONLY_IN_PLACE;
+    using files::WriteResult;
     const std::vector<std::string> replace = {"replace"};
     const std::vector<std::string> both = {"replace", "overwrite"};
     const std::string createFailed = "Failed to create/open config file";
@@ -54,16 +51,17 @@ TEST_F(ConfigFileErrors, SaveReportsWhatTheWritesGave)
         std::string message;  // "" for none
     };
     const Case cases[] = {
-        {WRITE_OK, WRITE_FAILED, replace, ""},
-        {WRITE_FAILED, WRITE_OK, replace, writeFailed},
-        {WRITE_CREATE_FAILED, WRITE_OK, replace, createFailed},
-        {WRITE_ONLY_IN_PLACE, WRITE_OK, both, ""},
-        {WRITE_ONLY_IN_PLACE, WRITE_FAILED, both, writeFailed},
-        {WRITE_ONLY_IN_PLACE, WRITE_CREATE_FAILED, both, createFailed},
-        {WRITE_ONLY_IN_PLACE, WRITE_ONLY_IN_PLACE, both, createFailed},
+        {WriteResult::kOk, WriteResult::kFailed, replace, ""},
+        {WriteResult::kFailed, WriteResult::kOk, replace, writeFailed},
+        {WriteResult::kCreateFailed, WriteResult::kOk, replace, createFailed},
+        {WriteResult::kOnlyInPlace, WriteResult::kOk, both, ""},
+        {WriteResult::kOnlyInPlace, WriteResult::kFailed, both, writeFailed},
+        {WriteResult::kOnlyInPlace, WriteResult::kCreateFailed, both, createFailed},
+        {WriteResult::kOnlyInPlace, WriteResult::kOnlyInPlace, both, createFailed},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.replaced << " then " << c.overwritten);
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.replaced) << " then "
+                                       << static_cast<int>(c.overwritten));
         scripted::writeResult = c.replaced;
         scripted::overwriteResult = c.overwritten;
         scripted::writes.clear();
@@ -82,7 +80,7 @@ TEST_F(ConfigFileErrors, SaveReportsWhatTheWritesGave)
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, c.message);
         EXPECT_EQ(boxes[0].owner, Handle());
-        EXPECT_EQ(boxes[0].icon, sys::ICON_ERROR);
+        EXPECT_EQ(boxes[0].icon, sys::MessageIcon::kError);
     }
 }
 

@@ -287,7 +287,7 @@ TEST_F(ConfigTemplate, SaveDialogAddsTheDefaultExtension)
     char *chosen;
     {
         DialogDriver driver("Save config file", base);
-        chosen = theConfig.BrowseConfigFile(host->Handle(), path, CConfigDlg::BROWSE_SAVE);
+        chosen = theConfig.BrowseConfigFile(host->Handle(), path, CConfigDlg::kBrowseSave);
     }
     ASSERT_EQ(chosen, path);
     EXPECT_STRCASEEQ(path, (base + ".klp").c_str());
@@ -303,7 +303,7 @@ TEST_F(ConfigTemplate, OpenDialogReturnsAnExistingFile)
     char *chosen;
     {
         DialogDriver driver("Open config file", file);
-        chosen = theConfig.BrowseConfigFile(host->Handle(), path, CConfigDlg::BROWSE_OPEN);
+        chosen = theConfig.BrowseConfigFile(host->Handle(), path, CConfigDlg::kBrowseOpen);
     }
     DeleteFileA(file.c_str());
     ASSERT_EQ(chosen, path);
@@ -321,8 +321,8 @@ TEST_F(ConfigTemplate, FileDialogSettings)
         bool save;
     };
     const Case cases[] = {
-        {CConfigDlg::BROWSE_OPEN, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, false},
-        {CConfigDlg::BROWSE_SAVE, "Save config file",
+        {CConfigDlg::kBrowseOpen, "Open config file", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, false},
+        {CConfigDlg::kBrowseSave, "Save config file",
          OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_NOREADONLYRETURN, true},
     };
     // Text and pattern pairs, closed by an empty text: the array's own zero makes the second.

@@ -27,7 +27,7 @@ void Packet(uint8_t pick, const uint8_t *data, size_t size)
 {
     const int linkType = kLinkTypes[pick % (sizeof kLinkTypes / sizeof kLinkTypes[0])];
     const klp::Segment s = klp::ParsePacket(linkType, data, size);
-    if (s.kind == klp::Segment::kNone)
+    if (s.kind == klp::Segment::Kind::kNone)
         return;
     Check(s.payload >= data && s.payload <= data + size, "payload outside the packet");
     Check(s.length <= static_cast<size_t>(data + size - s.payload), "payload runs past the packet");

@@ -80,22 +80,22 @@ TEST(PacketParse, FindsTheSegmentUnderEveryLinkLayer)
         Segment::Kind kind;
         std::string source, destination;
     } cases[] = {
-        {"Ethernet", 1, Ether(0x0800, v4), Segment::kTcp, "10.0.0.1:20000", "10.0.0.2:1234"},
-        {"Ethernet padded", 1, Ether(0x0800, Ipv4(17, Udp(5000, 5001), 0, 12)), Segment::kUdp,
+        {"Ethernet", 1, Ether(0x0800, v4), Segment::Kind::kTcp, "10.0.0.1:20000", "10.0.0.2:1234"},
+        {"Ethernet padded", 1, Ether(0x0800, Ipv4(17, Udp(5000, 5001), 0, 12)), Segment::Kind::kUdp,
          "10.0.0.1:5000", "10.0.0.2:5001"},
-        {"802.1Q twice", 1, Ether(0x0800, v4, {0x88, 0xA8, 0, 1, 0x81, 0, 0, 2}), Segment::kTcp,
+        {"802.1Q twice", 1, Ether(0x0800, v4, {0x88, 0xA8, 0, 1, 0x81, 0, 0, 2}), Segment::Kind::kTcp,
          "10.0.0.1:20000", "10.0.0.2:1234"},
         {"IPv6 with options", 1,
-         Ether(0x86DD, Ipv6(0, Tcp(1, 2, 0), {6, 0, 1, 4, 0, 0, 0, 0})), Segment::kTcp,
+         Ether(0x86DD, Ipv6(0, Tcp(1, 2, 0), {6, 0, 1, 4, 0, 0, 0, 0})), Segment::Kind::kTcp,
          "[fd00::1]:1", "[2001:db8::2]:2"},
-        {"raw IP", 101, v4, Segment::kTcp, "10.0.0.1:20000", "10.0.0.2:1234"},
-        {"BSD loopback", 0, Cat({{2, 0, 0, 0}, v4}), Segment::kTcp, "10.0.0.1:20000",
+        {"raw IP", 101, v4, Segment::Kind::kTcp, "10.0.0.1:20000", "10.0.0.2:1234"},
+        {"BSD loopback", 0, Cat({{2, 0, 0, 0}, v4}), Segment::Kind::kTcp, "10.0.0.1:20000",
          "10.0.0.2:1234"},
-        {"Linux cooked", 113, Cat({Bytes(14, 0), {0x08, 0x00}, v4}), Segment::kTcp,
+        {"Linux cooked", 113, Cat({Bytes(14, 0), {0x08, 0x00}, v4}), Segment::Kind::kTcp,
          "10.0.0.1:20000", "10.0.0.2:1234"},
         {"Linux cooked v2", 276, Cat({{0x86, 0xDD}, Bytes(18, 0), Ipv6(17, Udp(9, 10))}),
-         Segment::kUdp, "[fd00::1]:9", "[2001:db8::2]:10"},
-        {"klp's serial capture", klp::kLinkTypeSerial, kPayload, Segment::kSerial, "", ""},
+         Segment::Kind::kUdp, "[fd00::1]:9", "[2001:db8::2]:10"},
+        {"klp's serial capture", klp::kLinkTypeSerial, kPayload, Segment::Kind::kSerial, "", ""},
     };
     for (const auto &c : cases) {
         const Segment s = klp::ParsePacket(c.linkType, c.packet.data(), c.packet.size());
@@ -130,7 +130,7 @@ TEST(PacketParse, LeavesAloneWhatCarriesNoWholeSegment)
     };
     for (const auto &c : cases)
         EXPECT_EQ(klp::ParsePacket(c.linkType, c.packet.data(), c.packet.size()).kind,
-                  Segment::kNone)
+                  Segment::Kind::kNone)
             << c.what;
 }
 

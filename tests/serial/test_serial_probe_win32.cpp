@@ -30,13 +30,13 @@ TEST_F(SerialProbeTest, MissingDevicesAndPathsAreAbsent)
 {
     for (const char *name : {"\\\\.\\COM250", "COM0", "C:\\no\\such\\dir\\device", ""}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(serial::ProbePort(name), serial::PROBE_ABSENT);
+        EXPECT_EQ(serial::ProbePort(name), serial::ProbeResult::kAbsent);
     }
 }
 
 TEST_F(SerialProbeTest, AFreeDeviceIsPresentAndClosedAgain)
 {
-    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::PROBE_PRESENT);
+    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::ProbeResult::kPresent);
     // Opened exclusively by the probe; it must have let go.
     HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            0, nullptr);
@@ -49,9 +49,9 @@ TEST_F(SerialProbeTest, ADeviceHeldElsewhereIsBusy)
     HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::PROBE_BUSY);  // sharing violation
+    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::ProbeResult::kBusy);  // sharing violation
     CloseHandle(held);
-    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::PROBE_PRESENT);
+    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::ProbeResult::kPresent);
 }
 
 TEST_F(SerialProbeTest, ADeviceThatRefusesAccessIsBusy)
@@ -59,7 +59,7 @@ TEST_F(SerialProbeTest, ADeviceThatRefusesAccessIsBusy)
     // A directory cannot be opened as a file: access denied, like a port another program holds.
     char dir[MAX_PATH];
     ASSERT_GT(GetTempPathA(MAX_PATH, dir), 0u);
-    EXPECT_EQ(serial::ProbePort(dir), serial::PROBE_BUSY);
+    EXPECT_EQ(serial::ProbePort(dir), serial::ProbeResult::kBusy);
 }
 
 }  // namespace

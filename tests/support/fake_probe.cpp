@@ -12,7 +12,7 @@ ProbeResult ProbePort(const char *name)
 {
     g_probed.push_back(name);
     const auto it = g_results.find(name);
-    return it == g_results.end() ? PROBE_ABSENT : it->second;
+    return it == g_results.end() ? ProbeResult::kAbsent : it->second;
 }
 
 }  // namespace serial

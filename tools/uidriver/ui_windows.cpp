@@ -66,9 +66,9 @@ HWND PageWindow(HWND sheet, int index) {
 
 bool Matches(const std::string &text, Match how, const std::string &want) {
     switch (how) {
-    case Match::Is: return text == want;
-    case Match::Has: return text.find(want) != std::string::npos;
-    case Match::Regex: return std::regex_search(text, std::regex(want));
+    case Match::kIs: return text == want;
+    case Match::kHas: return text.find(want) != std::string::npos;
+    case Match::kRegex: return std::regex_search(text, std::regex(want));
     }
     return false;
 }

@@ -47,7 +47,7 @@ void SelectPage(int index);
 std::string Text(HWND hwnd);
 std::vector<std::string> ComboItems(HWND combo);
 // Waits until the text of the target satisfies the test; returns the text that matched.
-enum class Match { Is, Has, Regex };
+enum class Match { kIs, kHas, kRegex };
 std::string WaitText(const std::string &address, Match how, const std::string &want);
 
 // One line per child window: "id class visible enabled text".

@@ -151,7 +151,7 @@ std::string DoType(const Args &a) {
 
 std::string DoWait(const Args &a) {
     static const struct { const char *name; ui::Match how; } kOps[] = {
-        {"is", ui::Match::Is}, {"has", ui::Match::Has}, {"re", ui::Match::Regex}};
+        {"is", ui::Match::kIs}, {"has", ui::Match::kHas}, {"re", ui::Match::kRegex}};
     for (const auto &op : kOps)
         if (a.words[1] == op.name) return ui::WaitText(a.words[0], op.how, a.rest);
     throw ui::Error("wait takes is, has or re");
