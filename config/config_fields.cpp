@@ -2,6 +2,7 @@
 // and the byte ranges derived from it.
 #include "config/config_fields.h"
 
+#include <array>
 #include <cstring>
 
 namespace config {
@@ -12,12 +13,24 @@ constexpr ListItem kGenisysBauds[] = {
     {1, "1200"}, {2, "2400"}, {3, "4800"}, {4, "9600"}, {5, "19200"},
 };
 constexpr ListItem kProtocols[] = {{0, "US&S"}, {1, "GE/Harmon"}};
-// The page offers the direct rates 300 to 9600 only; codes 0, 1, 8 and 9 come from a unit or
-// a file (see DirectBaudText).
-constexpr ListItem kDirectBauds[] = {
-    {15, "300/1200"},  {14, "600/1200"},  {13, "1200/1200"},
-    {12, "2400/2400"}, {11, "4800/1200"}, {10, "9600/1200"},
-};
+// The direct baud list: the rate table's rows that have an item, in its order (300 to 9600).
+constexpr size_t ListedRates()
+{
+    size_t n = 0;
+    for (const DirectRate &d : kDirectRates)
+        n += d.item != nullptr;
+    return n;
+}
+constexpr std::array<ListItem, ListedRates()> DirectBaudItems()
+{
+    std::array<ListItem, ListedRates()> items{};
+    size_t i = 0;
+    for (const DirectRate &d : kDirectRates)
+        if (d.item)
+            items[i++] = ListItem{d.code, d.item};
+    return items;
+}
+constexpr std::array<ListItem, ListedRates()> kDirectBauds = DirectBaudItems();
 
 template <size_t N>
 constexpr uint8_t Count(const ListItem (&)[N])
@@ -63,7 +76,7 @@ constexpr Field kFields[FIELD_COUNT] = {
     {FIELD_KEEP_SENDING, "keep_sending", kS2, "Keep sending (zeros) when comms down", "", 0,
      OPT_KEEP_SENDING, K::kCheck, 1, 0, 1, nullptr, 0},
     {FIELD_DIRECT_BAUD, "direct_baud", kDirect, "Baud rate", "", 11, 0xFF, K::kList, 1, 10, 15,
-     kDirectBauds, Count(kDirectBauds)},
+     kDirectBauds.data(), static_cast<uint8_t>(kDirectBauds.size())},
     {FIELD_SYNC_CLOCK, "sync_clock_lines", kDirect, "Sync use clock lines", "", 0, OPT_SYNC_CLOCK,
      K::kCheck, 1, 0, 1, nullptr, 0},
     {FIELD_V22_TX_HIGH, "v22_tx_high", kVf, "V.22 Tx high/Rx low", "", 0, OPT_V22_TX_HIGH, K::kCheck,
@@ -196,6 +209,20 @@ int ItemIndex(const Field &f, unsigned value)
 unsigned ItemValue(const Field &f, int index)
 {
     return index >= 0 && index < f.itemCount ? f.items[index].value : 0;
+}
+
+int ShownItem(const Field &f, unsigned value)
+{
+    if (f.id == FIELD_DIRECT_BAUD)
+        return DirectBaudItem(static_cast<uint8_t>(value));
+    return ItemIndex(f, value);
+}
+
+const char *UnlistedText(const Field &f, unsigned value)
+{
+    if (f.id == FIELD_DIRECT_BAUD)
+        return DirectBaudText(static_cast<uint8_t>(value));
+    return nullptr;
 }
 
 bool IsTicked(const Field &f, unsigned value)

@@ -88,6 +88,12 @@ unsigned long TypedToValue(const Field &f, unsigned long typed);
 // index (0 for no selection, which the clamp then brings into range).
 int ItemIndex(const Field &f, unsigned value);
 unsigned ItemValue(const Field &f, int index);
+// The item the page shows for a value, -1 when none. The direct baud list is matched by the
+// rate text (DirectBaudItem), so it shows an item for every code but 0, 1, 8 and 9.
+int ShownItem(const Field &f, unsigned value);
+// What a list value no item shows reads as: the direct rate a code names ("115200"); null for
+// the other lists, whose page then shows no selection.
+const char *UnlistedText(const Field &f, unsigned value);
 
 // The record as the page would write it for the same fields: every field's bits as they are,
 // the bits no field holds (byte 1's upper bits, where a unit reports its DIP switches) 0.

@@ -60,12 +60,33 @@ namespace config {
 // The record a fresh page shows, and "Default" restores.
 ConfigRecord DefaultRecord();
 
-// Direct baud rate codes (byte 11) and the rate texts the list items begin with.
+// Direct baud rate codes (byte 11), both ways, in one table. The page's list holds the rows
+// with an item, in table order; its items begin with their rate, which is how the page finds
+// a code's item (by the rate text, as a prefix) and reads an item back (by the number at its
+// start). Codes 0, 1, 8 and 9 name rates no item offers; they come only from a file or a unit.
+struct DirectRate {
+    uint8_t code;
+    const char *rate;  // the rate text
+    const char *item;  // the page's list item for it, or null
+};
+inline constexpr DirectRate kDirectRates[] = {
+    {15, "300", "300/1200"},   {14, "600", "600/1200"},   {13, "1200", "1200/1200"},
+    {12, "2400", "2400/2400"}, {11, "4800", "4800/1200"}, {10, "9600", "9600/1200"},
+    {9, "19200", nullptr},     {8, "38400", nullptr},     {1, "57600", nullptr},
+    {0, "115200", nullptr},
+};
 constexpr uint8_t kDirectBaudFallback = 12;  // 2400: no selection, or a rate not in the table
+
 // The rate text a code is shown as; codes outside the table show as "9600".
 const char *DirectBaudText(uint8_t code);
-// The code for a rate number read from the list; numbers outside the table give 12.
+// The page's list item a code selects, counting from 0: the first item beginning with its rate
+// text; -1 when none does (0, 1, 8 and 9), and the list then keeps what it showed.
+int DirectBaudItem(uint8_t code);
+// The code for a rate number; numbers outside the table give 12.
 uint8_t DirectBaudCode(unsigned long rate);
+// The code the page reads from a list item's text: the decimal number at its start ("4800/1200"
+// reads as 4800), through DirectBaudCode; an empty text (no selection) reads as 0, so 12.
+uint8_t DirectBaudCodeOfText(const char *text);
 
 // The range a byte is kept to when the page is taken into the record.
 struct ByteRange {

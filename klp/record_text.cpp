@@ -43,28 +43,12 @@ bool AllDigits(const std::string &text)
     return true;
 }
 
-// The list item the page shows for a value, or null. The direct baud list is matched by its
-// rate text as the page does, so every code but 0, 1, 8 and 9 selects an item.
-const char *ShownItem(const Field &f, unsigned value)
+// The text of a list value: the item the page shows for it, else what the value reads as
+// without one (a direct rate off the list, "115200"); null when it reads as nothing.
+const char *ListText(const Field &f, unsigned value)
 {
-    const int index = config::ItemIndex(f, value);
-    if (index >= 0)
-        return f.items[index].text;
-    if (f.id != config::FIELD_DIRECT_BAUD)
-        return nullptr;
-    const char *rate = config::DirectBaudText(static_cast<uint8_t>(value));
-    for (int i = 0; i < f.itemCount; ++i)
-        if (std::strncmp(f.items[i].text, rate, std::strlen(rate)) == 0)
-            return f.items[i].text;
-    return nullptr;
-}
-
-// Text of a list value no item shows: the direct rate it names, or "none" as an empty list.
-std::string UnlistedText(const Field &f, unsigned value)
-{
-    if (f.id == config::FIELD_DIRECT_BAUD)
-        return config::DirectBaudText(static_cast<uint8_t>(value));
-    return "none";
+    const int index = config::ShownItem(f, value);
+    return index >= 0 ? f.items[index].text : config::UnlistedText(f, value);
 }
 
 // An item given by its text or by the number it starts with ("2400" for "2400/2400").
@@ -136,8 +120,8 @@ std::string ValueText(const Field &f, const ConfigRecord &r)
         return WithUnit(config::ShownNumber(f, value), f);
     if (IsCheck(f))
         return config::IsTicked(f, value) ? "[x]" : "[ ]";
-    const char *item = ShownItem(f, value);
-    return item ? item : UnlistedText(f, value);
+    const char *text = ListText(f, value);
+    return text ? text : "none";
 }
 
 nlohmann::ordered_json ValueJson(const Field &f, const ConfigRecord &r)
@@ -147,11 +131,9 @@ nlohmann::ordered_json ValueJson(const Field &f, const ConfigRecord &r)
         return config::ShownNumber(f, value);
     if (IsCheck(f))
         return config::IsTicked(f, value);
-    const char *item = ShownItem(f, value);
-    if (item)
-        return item;
-    if (f.id == config::FIELD_DIRECT_BAUD)
-        return UnlistedText(f, value);
+    const char *text = ListText(f, value);
+    if (text)
+        return text;
     return nullptr;
 }
 

@@ -43,7 +43,7 @@ const FieldControl kChecks[] = {
 };
 
 // Lists selected by the item that names the value. The direct baud list has its own rules
-// (ShowDirectBaud, ReadDirectBaud): it is matched by the rate text.
+// (ShowDirectBaud, ReadDirectBaud): it is matched by the rate text (config_record.h).
 const FieldControl kSelectedLists[] = {
     {IDC_CFG_GENISYS_BAUD, config::FIELD_BAUD},
     {IDC_CFG_PROTOCOL, config::FIELD_PROTOCOL},
@@ -55,19 +55,6 @@ const FieldControl kLists[] = {
     {IDC_CFG_PROTOCOL, config::FIELD_PROTOCOL},
     {IDC_CFG_DIRECT_BAUD, config::FIELD_DIRECT_BAUD},
 };
-
-// Reads the decimal digits at the start of text; stops at the first other character. A number
-// too long to be a rate gives one no table holds.
-unsigned long LeadingNumber(const char *text)
-{
-    unsigned long value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + static_cast<unsigned long>(*text - '0');
-        if (value > 99999999ul)
-            return 0xFFFFFFFFul;
-    }
-    return value;
-}
 
 }  // namespace
 
@@ -123,7 +110,7 @@ uint8_t CConfigDlg::ReadDirectBaud(WindowHandle page)
 {
     char text[64];
     dlg::GetText(page, IDC_CFG_DIRECT_BAUD, text, sizeof text);
-    return config::DirectBaudCode(LeadingNumber(text));
+    return config::DirectBaudCodeOfText(text);
 }
 
 int CConfigDlg::OnInitPage(WindowHandle page)

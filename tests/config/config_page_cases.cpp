@@ -9,6 +9,7 @@
 
 #include "app/about_dlg.h"
 #include "comms/page/comms_dlg.h"
+#include "config/config_fields.h"
 #include "config/page/config_dlg.h"
 #include "genisys/genisys_protocol.h"
 #include "res/resource.h"
@@ -278,6 +279,7 @@ TEST_F(ConfigPage, DirectBaudCodesBothWays)
         {12, 5, "9600/1200", 10},  {12, 2, "9600/1200", 10},  {12, 16, "9600/1200", 10},
         {12, 255, "9600/1200", 10}, {14, 9, "600/1200", 14},  {13, 0, "1200/1200", 13},
         {15, 1, "300/1200", 15},   {11, 8, "4800/1200", 11},
+        {13, 7, "9600/1200", 10},  {13, 128, "9600/1200", 10},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.code));
@@ -289,6 +291,26 @@ TEST_F(ConfigPage, DirectBaudCodesBothWays)
         EXPECT_EQ(Text(IDC_CFG_DIRECT_BAUD), c.shown);
         EXPECT_EQ(theConfig.ReadDirectBaud(page), c.storedBack);
         EXPECT_EQ(Take()[11], c.storedBack);
+    }
+}
+
+// klp shows a record by the core's rule of which item a code selects: for every byte value it
+// is the item the list itself selects, and a code no item shows reads as a rate naming it.
+TEST_F(ConfigPage, DirectBaudItemOfEveryCodeIsTheOneTheListSelects)
+{
+    const config::Field &f = config::GetField(config::FIELD_DIRECT_BAUD);
+    for (int code = 0; code < 256; ++code) {
+        SCOPED_TRACE(code);
+        Bytes b = kDefaults;
+        b[11] = 13;
+        Show(b);
+        b[11] = static_cast<uint8_t>(code);
+        Show(b);
+        const int item = config::ShownItem(f, static_cast<unsigned>(code));
+        EXPECT_EQ(Text(IDC_CFG_DIRECT_BAUD), item >= 0 ? f.items[item].text : "1200/1200");
+        if (item < 0) {
+            EXPECT_EQ(config::DirectBaudCode(std::stoul(config::UnlistedText(f, code))), code);
+        }
     }
 }
 

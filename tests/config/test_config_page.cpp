@@ -65,7 +65,8 @@ TEST(ConfigRecordTable, DirectBaudCodesOfRatesNotInTheTable)
         unsigned long rate;
         uint8_t code;
     } cases[] = {{115200, 0}, {57600, 1}, {38400, 8}, {19200, 9}, {9600, 10}, {300, 15},
-                 {0, 12},     {2400, 12}, {1201, 12}, {4294967295ul, 12}};
+                 {0, 12},     {2400, 12}, {1201, 12}, {4294967295ul, 12},
+                 {96000, 12}, {1152, 12}};
     for (const auto &c : cases)
         EXPECT_EQ(config::DirectBaudCode(c.rate), c.code) << c.rate;
     for (int code = 0; code < 256; ++code) {

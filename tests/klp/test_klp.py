@@ -130,6 +130,9 @@ class FilesAndUsage(Case):
             (["set", good, "baud=5"], 2, r"baud takes one of .*, not '5'\.$"),
             (["set", good, "direct_baud=11"], 2, r"direct_baud takes one of .*, not '11'\.$"),
             (["set", good, "direct_baud=19200"], 2, r"direct_baud takes one of 300/1200, .* 9600/1200"),
+            (["set", good, "direct_baud=115200"], 2, r"direct_baud takes one of .*, not '115200'\.$"),
+            (["set", good, "direct_baud=960"], 2, r"direct_baud takes one of .*, not '960'\.$"),
+            (["set", good, "direct_baud=2400/1200"], 2, r"direct_baud takes one of .*, not '2400/1200'\.$"),
             (["set", good, "secure_polls=maybe"], 2, r"secure_polls takes on or off"),
             (["set", good, "slave_id=-3"], 2, r"slave_id takes 1 to 255"),
             (["set", good, "nonsense"], 2, r"'nonsense' is not FIELD=VALUE"),
@@ -213,6 +216,8 @@ class FilesAndUsage(Case):
             ("direct_baud=4800", 11, 11, None),
             ("direct_baud=300/1200", 11, 15, None),
             ("direct_baud=9600/1200", 11, 10, None),
+            ("direct_baud=600", 11, 14, None),
+            ("direct_baud=1200/1200", 11, 13, None),
         ]
         for assignment, byte, value, note in cases:
             with self.subTest(assignment=assignment):
@@ -246,6 +251,20 @@ class FilesAndUsage(Case):
                 if code == 0:
                     self.assertEqual(self.read_bytes(path), bytes(expected))
         self.assertEqual(os.listdir(folder), ["a.klp"])
+
+    def test_direct_baud_codes_show_as_the_page_shows_them(self):
+        # (byte 11, the item the page selects for it, or the rate of a code no item offers)
+        cases = [(0, "115200"), (1, "57600"), (8, "38400"), (10, "9600/1200"), (15, "300/1200"),
+                 (2, "9600/1200"), (7, "9600/1200"), (16, "9600/1200"), (255, "9600/1200")]
+        for code, text in cases:
+            with self.subTest(code=code):
+                record = bytearray(DEFAULTS)
+                record[11] = code
+                path = self.path("rate.klp", bytes(record))
+                shown = run("show", path)
+                self.expect(shown, 0)
+                self.assertRegex(shown.stdout, rf"\n  Baud rate +{re.escape(text)} +direct_baud")
+                self.assertEqual(json.loads(run("show", "--json", path).stdout)["record"]["direct_baud"], text)
 
     def test_show_and_diff_mark_what_the_page_would_not_store(self):
         odd = bytearray(DEFAULTS)
