@@ -47,44 +47,44 @@ using K = FieldKind;
 
 }  // namespace
 
-constexpr Field kFields[FIELD_COUNT] = {
-    {FIELD_SLAVE_ID, "slave_id", kGenisys, "Slave ID", "", 3, 0xFF, K::kNumber, 1, 1, 255, nullptr, 0},
-    {FIELD_BAUD, "baud", kGenisys, "Baud rate", "", 2, 0xFF, K::kList, 1, 1, 5, kGenisysBauds,
+constexpr Field kFields[kFieldCount] = {
+    {kFieldSlaveId, "slave_id", kGenisys, "Slave ID", "", 3, 0xFF, K::kNumber, 1, 1, 255, nullptr, 0},
+    {kFieldBaud, "baud", kGenisys, "Baud rate", "", 2, 0xFF, K::kList, 1, 1, 5, kGenisysBauds,
      Count(kGenisysBauds)},
-    {FIELD_TIMEOUT, "timeout", kGenisys, "Timeout", "Sec", 6, 0xFF, K::kNumber, 1, 3, 255, nullptr, 0},
-    {FIELD_POLL_TIME, "poll_time_ms", kGenisys, "Poll time", "mS", 4, 0xFF, K::kNumber, 10, 10, 255,
+    {kFieldTimeout, "timeout", kGenisys, "Timeout", "Sec", 6, 0xFF, K::kNumber, 1, 3, 255, nullptr, 0},
+    {kFieldPollTime, "poll_time_ms", kGenisys, "Poll time", "mS", 4, 0xFF, K::kNumber, 10, 10, 255,
      nullptr, 0},
-    {FIELD_RECALL_TIME, "recall_time", kGenisys, "Recall time", "Sec", 5, 0xFF, K::kNumber, 1, 1, 255,
+    {kFieldRecallTime, "recall_time", kGenisys, "Recall time", "Sec", 5, 0xFF, K::kNumber, 1, 1, 255,
      nullptr, 0},
-    {FIELD_SECURE_POLLS, "secure_polls", kGenisys, "Use secure polls", "", 1, kSecurePolls, K::kCheck,
+    {kFieldSecurePolls, "secure_polls", kGenisys, "Use secure polls", "", 1, kSecurePolls, K::kCheck,
      1, 0, 1, nullptr, 0},
-    {FIELD_PROTOCOL, "protocol", kGenisys, "Protocol implimentation", "", 0, OPT_GE_HARMON, K::kList,
+    {kFieldProtocol, "protocol", kGenisys, "Protocol implimentation", "", 0, kOptGeHarmon, K::kList,
      1, 0, 1, kProtocols, Count(kProtocols)},
     // The page shows byte 7 whole, also above 63.
-    {FIELD_S2_ID1, "s2_id1", kS2, "ID 1", "", 7, 0xFF, K::kNumber, 1, 0, 63, nullptr, 0},
+    {kFieldS2Id1, "s2_id1", kS2, "ID 1", "", 7, 0xFF, K::kNumber, 1, 0, 63, nullptr, 0},
     // "ID 2" is ticked only while byte 8 is below 64, so bit 7 counts as "not polled" too; the
     // page stores "not polled" as bit 6 alone.
-    {FIELD_S2_ID2_ON, "s2_id2_on", kS2, "ID 2", "", 8, 0xC0, K::kCheckOff, 1, 0, 1, nullptr, 0},
-    {FIELD_S2_ID2, "s2_id2", kS2, "ID 2 box", "", 8, kS2IdMask, K::kNumber, 1, 0, 63, nullptr, 0},
-    {FIELD_S2_TIMEOUT, "s2_timeout", kS2, "Timeout", "Sec", 9, 0xFF, K::kNumber, 1, 3, 255, nullptr, 0},
-    {FIELD_ISD, "isd_ms", kS2, "ISD", "mS", 10, 0xFF, K::kNumber, 10, 2, 255, nullptr, 0},
-    {FIELD_NO_CTRL_BYTE, "no_ctrl_byte", kS2, "No CTRL byte", "", 0, OPT_NO_CTRL_BYTE, K::kCheck, 1,
+    {kFieldS2Id2On, "s2_id2_on", kS2, "ID 2", "", 8, 0xC0, K::kCheckOff, 1, 0, 1, nullptr, 0},
+    {kFieldS2Id2, "s2_id2", kS2, "ID 2 box", "", 8, kS2IdMask, K::kNumber, 1, 0, 63, nullptr, 0},
+    {kFieldS2Timeout, "s2_timeout", kS2, "Timeout", "Sec", 9, 0xFF, K::kNumber, 1, 3, 255, nullptr, 0},
+    {kFieldIsd, "isd_ms", kS2, "ISD", "mS", 10, 0xFF, K::kNumber, 10, 2, 255, nullptr, 0},
+    {kFieldNoCtrlByte, "no_ctrl_byte", kS2, "No CTRL byte", "", 0, kOptNoCtrlByte, K::kCheck, 1,
      0, 1, nullptr, 0},
-    {FIELD_NRZI, "nrz_i", kS2, "NRZ I", "", 0, OPT_NRZI, K::kCheck, 1, 0, 1, nullptr, 0},
-    {FIELD_SEND_32_BITS, "send_32_bits", kS2, "Send 32 bits", "", 0, OPT_SEND_32_BITS, K::kCheck, 1,
+    {kFieldNrzi, "nrz_i", kS2, "NRZ I", "", 0, kOptNrzi, K::kCheck, 1, 0, 1, nullptr, 0},
+    {kFieldSend32Bits, "send_32_bits", kS2, "Send 32 bits", "", 0, kOptSend32Bits, K::kCheck, 1,
      0, 1, nullptr, 0},
-    {FIELD_KEEP_SENDING, "keep_sending", kS2, "Keep sending (zeros) when comms down", "", 0,
-     OPT_KEEP_SENDING, K::kCheck, 1, 0, 1, nullptr, 0},
-    {FIELD_DIRECT_BAUD, "direct_baud", kDirect, "Baud rate", "", 11, 0xFF, K::kList, 1, 10, 15,
+    {kFieldKeepSending, "keep_sending", kS2, "Keep sending (zeros) when comms down", "", 0,
+     kOptKeepSending, K::kCheck, 1, 0, 1, nullptr, 0},
+    {kFieldDirectBaud, "direct_baud", kDirect, "Baud rate", "", 11, 0xFF, K::kList, 1, 10, 15,
      kDirectBauds.data(), static_cast<uint8_t>(kDirectBauds.size())},
-    {FIELD_SYNC_CLOCK, "sync_clock_lines", kDirect, "Sync use clock lines", "", 0, OPT_SYNC_CLOCK,
+    {kFieldSyncClock, "sync_clock_lines", kDirect, "Sync use clock lines", "", 0, kOptSyncClock,
      K::kCheck, 1, 0, 1, nullptr, 0},
-    {FIELD_V22_TX_HIGH, "v22_tx_high", kVf, "V.22 Tx high/Rx low", "", 0, OPT_V22_TX_HIGH, K::kCheck,
+    {kFieldV22TxHigh, "v22_tx_high", kVf, "V.22 Tx high/Rx low", "", 0, kOptV22TxHigh, K::kCheck,
      1, 0, 1, nullptr, 0},
-    {FIELD_RX_EQUALISE, "rx_equalisation", kVf, "Rx audio equalisation", "", 0, OPT_RX_EQUALISE,
+    {kFieldRxEqualise, "rx_equalisation", kVf, "Rx audio equalisation", "", 0, kOptRxEqualise,
      K::kCheck, 1, 0, 1, nullptr, 0},
-    {FIELD_PREAMBLE, "preamble_ms", kVf, "Preamble", "mS", 12, 0xFF, K::kVfTime, 1, 0, 255, nullptr, 0},
-    {FIELD_POSTAMBLE, "postamble_ms", kVf, "Postamble", "mS", 13, 0xFF, K::kVfTime, 1, 0, 255,
+    {kFieldPreamble, "preamble_ms", kVf, "Preamble", "mS", 12, 0xFF, K::kVfTime, 1, 0, 255, nullptr, 0},
+    {kFieldPostamble, "postamble_ms", kVf, "Postamble", "mS", 13, 0xFF, K::kVfTime, 1, 0, 255,
      nullptr, 0},
 };
 
@@ -114,7 +114,7 @@ constexpr ByteRange DeriveRange(size_t byte)
 
 constexpr bool TableInOrder()
 {
-    for (size_t i = 0; i < FIELD_COUNT; ++i)
+    for (size_t i = 0; i < kFieldCount; ++i)
         if (kFields[i].id != i)
             return false;
     return true;
@@ -123,8 +123,8 @@ static_assert(TableInOrder(), "kFields is indexed by FieldId");
 
 constexpr bool NoBitHeldTwice()
 {
-    for (size_t i = 0; i < FIELD_COUNT; ++i)
-        for (size_t j = i + 1; j < FIELD_COUNT; ++j)
+    for (size_t i = 0; i < kFieldCount; ++i)
+        for (size_t j = i + 1; j < kFieldCount; ++j)
             if (kFields[i].byte == kFields[j].byte && (kFields[i].mask & kFields[j].mask) != 0)
                 return false;
     return true;
@@ -151,12 +151,12 @@ const Field *FindField(const char *name)
 
 unsigned FieldValue(const Field &f, const ConfigRecord &r)
 {
-    return static_cast<unsigned>(r.bytes()[f.byte] & f.mask) >> Shift(f.mask);
+    return static_cast<unsigned>(r.Bytes()[f.byte] & f.mask) >> Shift(f.mask);
 }
 
 void SetFieldValue(const Field &f, ConfigRecord &r, unsigned value)
 {
-    uint8_t &b = r.bytes()[f.byte];
+    uint8_t &b = r.Bytes()[f.byte];
     b = static_cast<uint8_t>((b & ~f.mask) | ((value << Shift(f.mask)) & f.mask));
 }
 
@@ -164,7 +164,7 @@ ConfigRecord PageBits(const ConfigRecord &r)
 {
     ConfigRecord out = {};
     for (const Field &f : kFields)
-        out.bytes()[f.byte] |= static_cast<uint8_t>(r.bytes()[f.byte] & f.mask);
+        out.Bytes()[f.byte] |= static_cast<uint8_t>(r.Bytes()[f.byte] & f.mask);
     return out;
 }
 
@@ -213,14 +213,14 @@ unsigned ItemValue(const Field &f, int index)
 
 int ShownItem(const Field &f, unsigned value)
 {
-    if (f.id == FIELD_DIRECT_BAUD)
+    if (f.id == kFieldDirectBaud)
         return DirectBaudItem(static_cast<uint8_t>(value));
     return ItemIndex(f, value);
 }
 
 const char *UnlistedText(const Field &f, unsigned value)
 {
-    if (f.id == FIELD_DIRECT_BAUD)
+    if (f.id == kFieldDirectBaud)
         return DirectBaudText(static_cast<uint8_t>(value));
     return nullptr;
 }

@@ -11,29 +11,29 @@ namespace config {
 
 // In the order the page shows them, group by group.
 enum FieldId : uint8_t {
-    FIELD_SLAVE_ID,
-    FIELD_BAUD,
-    FIELD_TIMEOUT,
-    FIELD_POLL_TIME,
-    FIELD_RECALL_TIME,
-    FIELD_SECURE_POLLS,
-    FIELD_PROTOCOL,
-    FIELD_S2_ID1,
-    FIELD_S2_ID2_ON,
-    FIELD_S2_ID2,
-    FIELD_S2_TIMEOUT,
-    FIELD_ISD,
-    FIELD_NO_CTRL_BYTE,
-    FIELD_NRZI,
-    FIELD_SEND_32_BITS,
-    FIELD_KEEP_SENDING,
-    FIELD_DIRECT_BAUD,
-    FIELD_SYNC_CLOCK,
-    FIELD_V22_TX_HIGH,
-    FIELD_RX_EQUALISE,
-    FIELD_PREAMBLE,
-    FIELD_POSTAMBLE,
-    FIELD_COUNT
+    kFieldSlaveId,
+    kFieldBaud,
+    kFieldTimeout,
+    kFieldPollTime,
+    kFieldRecallTime,
+    kFieldSecurePolls,
+    kFieldProtocol,
+    kFieldS2Id1,
+    kFieldS2Id2On,
+    kFieldS2Id2,
+    kFieldS2Timeout,
+    kFieldIsd,
+    kFieldNoCtrlByte,
+    kFieldNrzi,
+    kFieldSend32Bits,
+    kFieldKeepSending,
+    kFieldDirectBaud,
+    kFieldSyncClock,
+    kFieldV22TxHigh,
+    kFieldRxEqualise,
+    kFieldPreamble,
+    kFieldPostamble,
+    kFieldCount
 };
 
 // How the page shows a field and takes it back.
@@ -65,7 +65,7 @@ struct Field {
     uint8_t itemCount;
 };
 
-extern const Field kFields[FIELD_COUNT];
+extern const Field kFields[kFieldCount];
 
 const Field &GetField(FieldId id);
 // The field of that name; null when there is none.

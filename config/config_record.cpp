@@ -59,7 +59,7 @@ ConfigRecord DefaultRecord()
     static const uint8_t kDefaults[ConfigRecord::kSize] = {0x01, 0x00, 4, 1,  100, 30, 5,
                                                            1,    2,    5, 50, 12,  18, 6};
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
-        r.bytes()[i] = kDefaults[i];
+        r.Bytes()[i] = kDefaults[i];
     return r;
 }
 
@@ -101,7 +101,7 @@ uint8_t DirectBaudCodeOfText(const char *text)
 bool IsStorable(const ConfigRecord &r)
 {
     for (size_t i = 0; i < ConfigRecord::kSize; ++i) {
-        const uint8_t b = r.bytes()[i];
+        const uint8_t b = r.Bytes()[i];
         if (b < kStoredRange[i].low || b > kStoredRange[i].high)
             return false;
     }

@@ -8,7 +8,7 @@
 struct ConfigRecord {
     static constexpr size_t kSize = 14;
 
-    uint8_t options;         // 0: option bits (OPT_*)
+    uint8_t options;         // 0: option bits (config::ConfigOption)
     uint8_t genisysOptions;  // 1: bit 0 = use secure polls
     uint8_t genisysBaud;     // 2: 1 = 1200 ... 5 = 19200
     uint8_t genisysSlaveId;  // 3: 1 to 255
@@ -26,8 +26,8 @@ struct ConfigRecord {
     // The 14 bytes in order: the record's own object representation, which a trivially
     // copyable type may be read and written through (not &options, whose neighbours lie
     // outside that one member).
-    uint8_t *bytes() { return reinterpret_cast<unsigned char *>(this); }
-    const uint8_t *bytes() const { return reinterpret_cast<const unsigned char *>(this); }
+    uint8_t *Bytes() { return reinterpret_cast<unsigned char *>(this); }
+    const uint8_t *Bytes() const { return reinterpret_cast<const unsigned char *>(this); }
 };
 static_assert(sizeof(ConfigRecord) == ConfigRecord::kSize, "the record is 14 bytes, no gaps");
 static_assert(std::is_trivially_copyable<ConfigRecord>::value &&
@@ -36,16 +36,18 @@ static_assert(std::is_trivially_copyable<ConfigRecord>::value &&
 static_assert(offsetof(ConfigRecord, options) == 0 && offsetof(ConfigRecord, postamble) == 13,
               "the members lie at their byte positions");
 
+namespace config {
+
 // Bits of ConfigRecord::options.
 enum ConfigOption : uint8_t {
-    OPT_RX_EQUALISE = 1 << 0,   // "Rx audio equalisation"
-    OPT_V22_TX_HIGH = 1 << 1,   // "V.22 Tx high/Rx low"
-    OPT_NRZI = 1 << 2,          // "NRZ I"
-    OPT_NO_CTRL_BYTE = 1 << 3,  // "No CTRL byte"
-    OPT_SEND_32_BITS = 1 << 4,  // "Send 32 bits"
-    OPT_SYNC_CLOCK = 1 << 5,    // "Sync use clock lines"
-    OPT_KEEP_SENDING = 1 << 6,  // "Keep sending (zeros) when comms down"
-    OPT_GE_HARMON = 1 << 7,     // protocol implementation: 0 = "US&S", 1 = "GE/Harmon"
+    kOptRxEqualise = 1 << 0,   // "Rx audio equalisation"
+    kOptV22TxHigh = 1 << 1,    // "V.22 Tx high/Rx low"
+    kOptNrzi = 1 << 2,         // "NRZ I"
+    kOptNoCtrlByte = 1 << 3,   // "No CTRL byte"
+    kOptSend32Bits = 1 << 4,   // "Send 32 bits"
+    kOptSyncClock = 1 << 5,    // "Sync use clock lines"
+    kOptKeepSending = 1 << 6,  // "Keep sending (zeros) when comms down"
+    kOptGeHarmon = 1 << 7,     // protocol implementation: 0 = "US&S", 1 = "GE/Harmon"
 };
 
 constexpr uint8_t kSecurePolls = 0x01;  // genisysOptions bit 0
@@ -54,8 +56,6 @@ constexpr uint8_t kS2IdMask = 0x3F;     // s2Id2 bits 0-5
 
 // Units of the VF preamble and postamble, in milliseconds (as the unit counts them).
 constexpr double kVfUnitMs = 6.666666;
-
-namespace config {
 
 // The record a fresh page shows, and "Default" restores.
 ConfigRecord DefaultRecord();

@@ -70,7 +70,7 @@ int Exchange::SendWrite(CGenisysProtocol &link, uint8_t address, const ConfigRec
     Begin(m_write, address);
     // The commit goes to the slave ID just written, which differs when the write changed it.
     m_write.commitAddress = record.genisysSlaveId;
-    const int sent = link.SendFrame(genisys::kHdrControl, address, record.bytes(),
+    const int sent = link.SendFrame(genisys::kHdrControl, address, record.Bytes(),
                                     static_cast<int>(ConfigRecord::kSize), kConfigSend);
     m_write.requestTick = sys::TickCount();
     return sent;

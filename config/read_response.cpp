@@ -37,7 +37,7 @@ bool ParseReadResponse(const uint8_t *frame, size_t length, ReadResponse *out)
     out->firmwareMajor = frame[kFirmwareMajor];
     out->firmwareMinor = frame[kFirmwareMinor];
     out->mode = frame[kModeByte];
-    std::memcpy(out->record.bytes(), frame + kRecordOffset, ConfigRecord::kSize);
+    std::memcpy(out->record.Bytes(), frame + kRecordOffset, ConfigRecord::kSize);
     return true;
 }
 

@@ -7,7 +7,7 @@ files::ReadResult LoadRecordFile(const char *path, ConfigRecord *record)
 {
     // Read into a scratch record: a short or failed read leaves the caller's as it was.
     ConfigRecord loaded;
-    const files::ReadResult result = files::ReadExactly(path, loaded.bytes(), ConfigRecord::kSize);
+    const files::ReadResult result = files::ReadExactly(path, loaded.Bytes(), ConfigRecord::kSize);
     if (result == files::ReadResult::kOk)
         *record = loaded;
     return result;
@@ -15,10 +15,10 @@ files::ReadResult LoadRecordFile(const char *path, ConfigRecord *record)
 
 files::WriteResult SaveRecordFile(const char *path, const ConfigRecord &record, bool *inPlace)
 {
-    files::WriteResult result = files::ReplaceContents(path, record.bytes(), ConfigRecord::kSize);
+    files::WriteResult result = files::ReplaceContents(path, record.Bytes(), ConfigRecord::kSize);
     const bool fallBack = result == files::WriteResult::kOnlyInPlace;
     if (fallBack)
-        result = files::OverwriteContents(path, record.bytes(), ConfigRecord::kSize);
+        result = files::OverwriteContents(path, record.Bytes(), ConfigRecord::kSize);
     if (inPlace)
         *inPlace = fallBack;
     return result;

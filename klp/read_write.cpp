@@ -66,7 +66,7 @@ std::vector<std::string> OutsideThePage(const ConfigRecord &r)
                           std::to_string(f.byte) + ", not " + RangeText(f));
         else if (!InPageRange(f, r))
             out.push_back(std::string(f.name) + " is " + ValueText(f, r) + " (byte " +
-                          std::to_string(f.byte) + " = " + std::to_string(r.bytes()[f.byte]) +
+                          std::to_string(f.byte) + " = " + std::to_string(r.Bytes()[f.byte]) +
                           "), outside the page's " + RangeText(f));
     return out;
 }
@@ -86,7 +86,7 @@ int RecordToSend(const WriteOptions &o, const ConfigRecord &file, ConfigRecord *
                     o.file.c_str());
     *out = o.force ? file : config::PageBits(file);
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
-        if (out->bytes()[i] != file.bytes()[i])
+        if (out->Bytes()[i] != file.Bytes()[i])
             Note("%s: byte %u holds bits no field uses (0x%02X); they are written as 0, as the "
                  "page writes them.", o.file.c_str(), static_cast<unsigned>(i),
                  UnusedBits(i, file));
@@ -221,7 +221,7 @@ int RunRead(const ReadOptions &o)
              TimesText(a.responses.size()).c_str(), AnswersText(a.responses).c_str());
     if (o.output == "-") {
         // The record's 14 bytes alone: anything else would spoil them.
-        std::fwrite(r.record.bytes(), 1, ConfigRecord::kSize, stdout);
+        std::fwrite(r.record.Bytes(), 1, ConfigRecord::kSize, stdout);
         return std::fflush(stdout) == 0 ? kExitOk : Fail(kExitFile, "write error on standard output.");
     }
     if (o.json) {

@@ -96,7 +96,7 @@ std::string Remark(const Field &f, const ConfigRecord &r)
 {
     if (InPageRange(f, r))
         return "";
-    return "byte " + std::to_string(f.byte) + " = " + std::to_string(r.bytes()[f.byte]) +
+    return "byte " + std::to_string(f.byte) + " = " + std::to_string(r.Bytes()[f.byte]) +
            ": the page stores " + RangeText(f);
 }
 
@@ -169,7 +169,7 @@ void PrintRecord(std::FILE *out, const ConfigRecord &r)
     for (size_t byte = 0; byte < ConfigRecord::kSize; ++byte)
         if (uint8_t bits = UnusedBits(byte, r))
             std::fprintf(out, "\nByte %u holds %s: bits %s are set, which the page never uses\n",
-                         static_cast<unsigned>(byte), Hex(r.bytes()[byte]).c_str(),
+                         static_cast<unsigned>(byte), Hex(r.Bytes()[byte]).c_str(),
                          Hex(bits).c_str());
 }
 
@@ -184,7 +184,7 @@ nlohmann::ordered_json RecordJson(const ConfigRecord &r)
     }
     std::string bytes;
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
-        bytes += Hex(r.bytes()[i]).substr(2);
+        bytes += Hex(r.Bytes()[i]).substr(2);
     record["bytes"] = bytes;
     record["outside_page_ranges"] = outside;
     return record;
@@ -234,8 +234,8 @@ std::vector<Difference> Differences(const ConfigRecord &a, const ConfigRecord &b
         if (UnusedBits(byte, a) == UnusedBits(byte, b))
             continue;
         const std::string name = "byte " + std::to_string(byte);
-        out.push_back({name, Hex(a.bytes()[byte]), Hex(b.bytes()[byte]), Hex(a.bytes()[byte]),
-                       Hex(b.bytes()[byte])});
+        out.push_back({name, Hex(a.Bytes()[byte]), Hex(b.Bytes()[byte]), Hex(a.Bytes()[byte]),
+                       Hex(b.Bytes()[byte])});
     }
     return out;
 }
@@ -301,7 +301,7 @@ std::string DipSwitchText(const config::ReadResponse &r)
 
 uint8_t UnusedBits(size_t byte, const ConfigRecord &r)
 {
-    return static_cast<uint8_t>(r.bytes()[byte] & UnusedMask(byte));
+    return static_cast<uint8_t>(r.Bytes()[byte] & UnusedMask(byte));
 }
 
 }  // namespace klp

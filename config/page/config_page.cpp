@@ -16,44 +16,44 @@ struct FieldControl {
 
 // Edit boxes.
 const FieldControl kBoxes[] = {
-    {IDC_CFG_SLAVE_ID, config::FIELD_SLAVE_ID},
-    {IDC_CFG_GENISYS_TIMEOUT, config::FIELD_TIMEOUT},
-    {IDC_CFG_POLL_TIME, config::FIELD_POLL_TIME},
-    {IDC_CFG_RECALL_TIME, config::FIELD_RECALL_TIME},
-    {IDC_CFG_S2_ID1, config::FIELD_S2_ID1},
-    {IDC_CFG_S2_ID2, config::FIELD_S2_ID2},
-    {IDC_CFG_S2_TIMEOUT, config::FIELD_S2_TIMEOUT},
-    {IDC_CFG_ISD, config::FIELD_ISD},
-    {IDC_CFG_PREAMBLE, config::FIELD_PREAMBLE},
-    {IDC_CFG_POSTAMBLE, config::FIELD_POSTAMBLE},
+    {IDC_CFG_SLAVE_ID, config::kFieldSlaveId},
+    {IDC_CFG_GENISYS_TIMEOUT, config::kFieldTimeout},
+    {IDC_CFG_POLL_TIME, config::kFieldPollTime},
+    {IDC_CFG_RECALL_TIME, config::kFieldRecallTime},
+    {IDC_CFG_S2_ID1, config::kFieldS2Id1},
+    {IDC_CFG_S2_ID2, config::kFieldS2Id2},
+    {IDC_CFG_S2_TIMEOUT, config::kFieldS2Timeout},
+    {IDC_CFG_ISD, config::kFieldIsd},
+    {IDC_CFG_PREAMBLE, config::kFieldPreamble},
+    {IDC_CFG_POSTAMBLE, config::kFieldPostamble},
 };
 
 // Check boxes. "NRZ I" is bit 2 and "No CTRL byte" bit 3 although the page shows "No CTRL
 // byte" first; "ID 2" is ticked when the second S2 ID is polled.
 const FieldControl kChecks[] = {
-    {IDC_CFG_RX_EQUALISE, config::FIELD_RX_EQUALISE},
-    {IDC_CFG_V22_TX_HIGH, config::FIELD_V22_TX_HIGH},
-    {IDC_CFG_NO_CTRL_BYTE, config::FIELD_NO_CTRL_BYTE},
-    {IDC_CFG_NRZI, config::FIELD_NRZI},
-    {IDC_CFG_SEND_32_BITS, config::FIELD_SEND_32_BITS},
-    {IDC_CFG_SYNC_CLOCK, config::FIELD_SYNC_CLOCK},
-    {IDC_CFG_KEEP_SENDING, config::FIELD_KEEP_SENDING},
-    {IDC_CFG_SECURE_POLLS, config::FIELD_SECURE_POLLS},
-    {IDC_CFG_S2_ID2_ON, config::FIELD_S2_ID2_ON},
+    {IDC_CFG_RX_EQUALISE, config::kFieldRxEqualise},
+    {IDC_CFG_V22_TX_HIGH, config::kFieldV22TxHigh},
+    {IDC_CFG_NO_CTRL_BYTE, config::kFieldNoCtrlByte},
+    {IDC_CFG_NRZI, config::kFieldNrzi},
+    {IDC_CFG_SEND_32_BITS, config::kFieldSend32Bits},
+    {IDC_CFG_SYNC_CLOCK, config::kFieldSyncClock},
+    {IDC_CFG_KEEP_SENDING, config::kFieldKeepSending},
+    {IDC_CFG_SECURE_POLLS, config::kFieldSecurePolls},
+    {IDC_CFG_S2_ID2_ON, config::kFieldS2Id2On},
 };
 
 // Lists selected by the item that names the value. The direct baud list has its own rules
 // (ShowDirectBaud, ReadDirectBaud): it is matched by the rate text (config_record.h).
 const FieldControl kSelectedLists[] = {
-    {IDC_CFG_GENISYS_BAUD, config::FIELD_BAUD},
-    {IDC_CFG_PROTOCOL, config::FIELD_PROTOCOL},
+    {IDC_CFG_GENISYS_BAUD, config::kFieldBaud},
+    {IDC_CFG_PROTOCOL, config::kFieldProtocol},
 };
 
 // Every list, filled with its field's items in order.
 const FieldControl kLists[] = {
-    {IDC_CFG_GENISYS_BAUD, config::FIELD_BAUD},
-    {IDC_CFG_PROTOCOL, config::FIELD_PROTOCOL},
-    {IDC_CFG_DIRECT_BAUD, config::FIELD_DIRECT_BAUD},
+    {IDC_CFG_GENISYS_BAUD, config::kFieldBaud},
+    {IDC_CFG_PROTOCOL, config::kFieldProtocol},
+    {IDC_CFG_DIRECT_BAUD, config::kFieldDirectBaud},
 };
 
 }  // namespace

@@ -23,8 +23,8 @@ protected:
         fake::TakeShellOpens();
         fake::SetShellResult(42);
         fake::SetModulePath("C:\\KLP\\KLP_V2Orizeze.exe");
-        g_hwndSheet = sheet_.handle();
-        theAbout.m_hwndPage = about_.handle();
+        g_hwndSheet = m_sheet.handle();
+        theAbout.m_hwndPage = m_about.handle();
     }
 
     void TearDown() override
@@ -33,8 +33,8 @@ protected:
         theAbout.m_hwndPage = nullptr;
     }
 
-    fake::Page sheet_;
-    fake::Page about_;
+    fake::Page m_sheet;
+    fake::Page m_about;
 };
 
 TEST_F(HelpTest, ManualIsOpenedFromTheProgramsDirectory)

@@ -85,19 +85,19 @@ protected:
         h.pszCaption = "page host";
         h.nPages = kPageCount;
         h.ppsp = pages;
-        sheet_ = reinterpret_cast<HWND>(PropertySheetA(&h));
-        if (!sheet_)
+        m_sheet = reinterpret_cast<HWND>(PropertySheetA(&h));
+        if (!m_sheet)
             return;
         for (int i = kPageCount - 1; i >= 0; --i)  // shown once, each page exists
-            PropSheet_SetCurSel(sheet_, nullptr, i);
-        page_ = PropSheet_IndexToHwnd(sheet_, 0);
-        if (page_)
-            KillTimer(page_, IDT_AUTO_OPEN);  // no automatic open: no port here to open
+            PropSheet_SetCurSel(m_sheet, nullptr, i);
+        m_page = PropSheet_IndexToHwnd(m_sheet, 0);
+        if (m_page)
+            KillTimer(m_page, IDT_AUTO_OPEN);  // no automatic open: no port here to open
     }
 
     static void TearDownTestSuite()
     {
-        DestroyWindow(sheet_);
+        DestroyWindow(m_sheet);
         theComms.m_hwndPage = nullptr;
         theConfig = CConfigDlg();
         theAbout.m_hwndPage = nullptr;
@@ -105,20 +105,20 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_NE(page_, nullptr);
+        ASSERT_NE(m_page, nullptr);
         fake::TakeShellOpens();
     }
     void TearDown() override { theLink.m_slaveToConfig = 1; }
 
-    HWND Item(int id) { return GetDlgItem(page_, id); }  // on the Comms page
-    static HWND Page(int index) { return PropSheet_IndexToHwnd(sheet_, index); }
+    HWND Item(int id) { return GetDlgItem(m_page, id); }  // on the Comms page
+    static HWND Page(int index) { return PropSheet_IndexToHwnd(m_sheet, index); }
 
-    static HWND sheet_;
-    static HWND page_;  // the Comms page
+    static HWND m_sheet;
+    static HWND m_page;  // the Comms page
 };
 
-HWND SheetPages::sheet_ = nullptr;
-HWND SheetPages::page_ = nullptr;
+HWND SheetPages::m_sheet = nullptr;
+HWND SheetPages::m_page = nullptr;
 
 size_t ManualOpens()
 {
@@ -150,10 +150,10 @@ TEST_F(SheetPages, EveryPageHandlesHelpNotificationsAndColoursAlike)
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(proc(page, WM_HELP, 0, 0), TRUE);
         EXPECT_EQ(ManualOpens(), 1u);
-        NMHDR help = {sheet_, 0, static_cast<UINT>(PSN_HELP)};
+        NMHDR help = {m_sheet, 0, static_cast<UINT>(PSN_HELP)};
         EXPECT_EQ(proc(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&help)), TRUE);
         EXPECT_EQ(ManualOpens(), 1u);
-        NMHDR other = {sheet_, 0, static_cast<UINT>(PSN_SETACTIVE)};
+        NMHDR other = {m_sheet, 0, static_cast<UINT>(PSN_SETACTIVE)};
         EXPECT_EQ(proc(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&other)), TRUE);
         EXPECT_EQ(proc(page, WM_USER + 7, 0, 0), FALSE);
         EXPECT_EQ(proc(page, WM_TIMER, kUnknownTimer, 0), c.timer);
@@ -231,16 +231,16 @@ BOOL CALLBACK CollectChild(HWND w, LPARAM list)
 TEST_F(SheetPages, NothingOverlapsAndEverythingStaysWithinThePage)
 {
     std::vector<HWND> children;
-    EnumChildWindows(page_, CollectChild, reinterpret_cast<LPARAM>(&children));
+    EnumChildWindows(m_page, CollectChild, reinterpret_cast<LPARAM>(&children));
     ASSERT_EQ(children.size(), 12u);  // eight controls with ids, four labels without
     RECT page;
-    GetClientRect(page_, &page);
+    GetClientRect(m_page, &page);
     for (size_t i = 0; i < children.size(); ++i) {
-        const RECT a = RectIn(page_, children[i]);
+        const RECT a = RectIn(m_page, children[i]);
         SCOPED_TRACE(GetDlgCtrlID(children[i]));
         EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= page.right && a.bottom <= page.bottom);
         for (size_t k = i + 1; k < children.size(); ++k) {
-            const RECT b = RectIn(page_, children[k]);
+            const RECT b = RectIn(m_page, children[k]);
             RECT both;
             EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "overlaps " << GetDlgCtrlID(children[k]);
         }
@@ -257,7 +257,7 @@ TEST_F(SheetPages, SlaveToConfigFieldReadsNumbersAsWindowsDoes)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);
         theLink.m_slaveToConfig = 12345;
-        SetDlgItemTextA(page_, IDC_SLAVE_TO_CONFIG, c.typed);  // EN_CHANGE reaches the page
+        SetDlgItemTextA(m_page, IDC_SLAVE_TO_CONFIG, c.typed);  // EN_CHANGE reaches the page
         EXPECT_EQ(theLink.m_slaveToConfig.load(), c.stored);
     }
 }

@@ -104,40 +104,40 @@ protected:
         // A directory of its own: no manual beside the program, no CommsLog.txt left behind.
         char tmp[MAX_PATH];
         ASSERT_GT(GetTempPathA(MAX_PATH, tmp), 0u);
-        dir_ = std::string(tmp) + "klp-sheet-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(dir_.c_str(), nullptr);
-        exe_ = dir_ + "\\KLP_V2Orizeze.exe";
-        ASSERT_TRUE(CopyFileA(ProgramPath().c_str(), exe_.c_str(), FALSE)) << ProgramPath();
+        m_dir = std::string(tmp) + "klp-sheet-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(m_dir.c_str(), nullptr);
+        m_exe = m_dir + "\\KLP_V2Orizeze.exe";
+        ASSERT_TRUE(CopyFileA(ProgramPath().c_str(), m_exe.c_str(), FALSE)) << ProgramPath();
         STARTUPINFOA si = {};
         si.cb = sizeof si;
-        std::string cmd = "\"" + exe_ + "\"";
-        ASSERT_TRUE(CreateProcessA(exe_.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   dir_.c_str(), &si, &pi_));
-        ASSERT_TRUE(WaitFor([&] { return (sheet_ = TopLevel(pi_.dwProcessId, kSheetCaption)); },
+        std::string cmd = "\"" + m_exe + "\"";
+        ASSERT_TRUE(CreateProcessA(m_exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   m_dir.c_str(), &si, &m_pi));
+        ASSERT_TRUE(WaitFor([&] { return (m_sheet = TopLevel(m_pi.dwProcessId, kSheetCaption)); },
                             kStartMs));
     }
 
     void TearDown() override
     {
-        if (pi_.hProcess) {
-            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(pi_.hProcess, 99);
-                WaitForSingleObject(pi_.hProcess, 5000);
+        if (m_pi.hProcess) {
+            if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(m_pi.hProcess, 99);
+                WaitForSingleObject(m_pi.hProcess, 5000);
             }
-            CloseHandle(pi_.hProcess);
-            CloseHandle(pi_.hThread);
+            CloseHandle(m_pi.hProcess);
+            CloseHandle(m_pi.hThread);
         }
-        DeleteFileA((dir_ + "\\CommsLog.txt").c_str());
-        DeleteFileA(exe_.c_str());
-        RemoveDirectoryA(dir_.c_str());
+        DeleteFileA((m_dir + "\\CommsLog.txt").c_str());
+        DeleteFileA(m_exe.c_str());
+        RemoveDirectoryA(m_dir.c_str());
     }
 
     HWND Page(int index)
     {
-        return reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_INDEXTOHWND, index, 0));
+        return reinterpret_cast<HWND>(SendMessageA(m_sheet, PSM_INDEXTOHWND, index, 0));
     }
 
-    HWND Box() { return TopLevel(pi_.dwProcessId, kBoxCaption); }
+    HWND Box() { return TopLevel(m_pi.dwProcessId, kBoxCaption); }
 
     // Waits for a message box of the program, returns its text and dismisses it.
     std::string TakeBox()
@@ -167,44 +167,44 @@ protected:
 
     DWORD CloseAndWait()
     {
-        PostMessageA(sheet_, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-        if (WaitForSingleObject(pi_.hProcess, kWaitMs) != WAIT_OBJECT_0)
+        PostMessageA(m_sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        if (WaitForSingleObject(m_pi.hProcess, kWaitMs) != WAIT_OBJECT_0)
             return 0xDEADBEEF;
         DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
+        GetExitCodeProcess(m_pi.hProcess, &code);
         return code;
     }
 
-    std::string dir_, exe_;
-    PROCESS_INFORMATION pi_ = {};
-    HWND sheet_ = nullptr;
+    std::string m_dir, m_exe;
+    PROCESS_INFORMATION m_pi = {};
+    HWND m_sheet = nullptr;
 };
 
 TEST_F(ProgramTest, StartsCentredOnTheCommsPageWithCloseAndHelpOnly)
 {
     RECT r, work;
-    GetWindowRect(sheet_, &r);
+    GetWindowRect(m_sheet, &r);
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_NEAR((r.left + r.right) / 2, (work.left + work.right) / 2, 2);
     EXPECT_NEAR((r.top + r.bottom) / 2, (work.top + work.bottom) / 2, 2);
 
-    HWND ok = GetDlgItem(sheet_, IDOK);
+    HWND ok = GetDlgItem(m_sheet, IDOK);
     EXPECT_TRUE(!ok || (!IsWindowVisible(ok) && !IsWindowEnabled(ok)));
-    HWND apply = GetDlgItem(sheet_, kApplyButton);
+    HWND apply = GetDlgItem(m_sheet, kApplyButton);
     EXPECT_TRUE(!apply || !IsWindowVisible(apply));
-    HWND close = GetDlgItem(sheet_, IDCANCEL);
+    HWND close = GetDlgItem(m_sheet, IDCANCEL);
     ASSERT_TRUE(close);
     EXPECT_EQ(Text(close), "Close");
     EXPECT_TRUE(IsWindowVisible(close));
-    HWND help = GetDlgItem(sheet_, IDHELP);
+    HWND help = GetDlgItem(m_sheet, IDHELP);
     ASSERT_TRUE(help);
     EXPECT_TRUE(IsWindowVisible(help));
 
-    HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETTABCONTROL, 0, 0));
+    HWND tabs = reinterpret_cast<HWND>(SendMessageA(m_sheet, PSM_GETTABCONTROL, 0, 0));
     EXPECT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 3);
     HWND comms = Page(0);
     ASSERT_TRUE(comms);
-    EXPECT_EQ(reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0)), comms);
+    EXPECT_EQ(reinterpret_cast<HWND>(SendMessageA(m_sheet, PSM_GETCURRENTPAGEHWND, 0, 0)), comms);
     EXPECT_EQ(Page(1), nullptr);  // created when first shown
     EXPECT_EQ(Page(2), nullptr);
     EXPECT_EQ(CloseAndWait(), 0u);
@@ -236,7 +236,7 @@ TEST_F(ProgramTest, CommsPageStartsWithItsListsFieldsAndOneAutomaticOpen)
 TEST_F(ProgramTest, AboutPageShowsTheVersionFromTheVersionBlock)
 {
     AwaitAutoOpen();
-    PostMessageA(sheet_, PSM_SETCURSEL, 2, 0);
+    PostMessageA(m_sheet, PSM_SETCURSEL, 2, 0);
     ASSERT_TRUE(WaitFor([&] { return Page(2) != nullptr; }, kWaitMs));
     const std::string version = Text(GetDlgItem(Page(2), IDC_ABOUT_VERSION));
     const std::regex expected("v" KLP_VERSION_TEXT ", compiled on [A-Z][a-z]{2} [ 1-3][0-9] "
@@ -248,7 +248,7 @@ TEST_F(ProgramTest, AboutPageShowsTheVersionFromTheVersionBlock)
 TEST_F(ProgramTest, ConfigPageJoinsTheSheetAndSetsItsDefaultsWhenFirstShown)
 {
     AwaitAutoOpen();
-    PostMessageA(sheet_, PSM_SETCURSEL, 1, 0);
+    PostMessageA(m_sheet, PSM_SETCURSEL, 1, 0);
     ASSERT_TRUE(WaitFor([&] { return Page(1) != nullptr; }, kWaitMs));
     HWND status = GetDlgItem(Page(1), IDC_CFG_STATUS);
     EXPECT_TRUE(WaitFor([&] { return Text(status) == "Set to defaults."; }, kWaitMs))
@@ -259,12 +259,12 @@ TEST_F(ProgramTest, ConfigPageJoinsTheSheetAndSetsItsDefaultsWhenFirstShown)
 TEST_F(ProgramTest, HelpWithoutTheManualNamesItBesideTheProgramOnEveryPage)
 {
     AwaitAutoOpen();
-    const std::string expected = "Failed to open " + dir_ + "\\KLP_V2Orizeze.pdf";
+    const std::string expected = "Failed to open " + m_dir + "\\KLP_V2Orizeze.pdf";
     for (int index : {0, 1, 2}) {
         SCOPED_TRACE(index);
-        PostMessageA(sheet_, PSM_SETCURSEL, index, 0);
+        PostMessageA(m_sheet, PSM_SETCURSEL, index, 0);
         ASSERT_TRUE(WaitFor([&] { return Page(index) != nullptr; }, kWaitMs));
-        PostMessageA(sheet_, PSM_PRESSBUTTON, PSBTN_HELP, 0);
+        PostMessageA(m_sheet, PSM_PRESSBUTTON, PSBTN_HELP, 0);
         EXPECT_EQ(TakeBox(), expected);
     }
     EXPECT_EQ(CloseAndWait(), 0u);

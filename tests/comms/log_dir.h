@@ -11,27 +11,27 @@
 // goes back and removes it, so the log file of one test never meets another's.
 class ScopedLogDir {
 public:
-    ScopedLogDir() : previous_(std::filesystem::current_path())
+    ScopedLogDir() : m_previous(std::filesystem::current_path())
     {
         namespace fs = std::filesystem;
         static int serial = 0;
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() /
+        m_dir = fs::temp_directory_path() /
                ("klp-log-" + std::to_string(stamp) + "-" + std::to_string(++serial));
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
+        fs::create_directories(m_dir);
+        fs::current_path(m_dir);
     }
     ~ScopedLogDir()
     {
         std::error_code ec;
-        std::filesystem::current_path(previous_, ec);
-        std::filesystem::remove_all(dir_, ec);
+        std::filesystem::current_path(m_previous, ec);
+        std::filesystem::remove_all(m_dir, ec);
     }
     ScopedLogDir(const ScopedLogDir &) = delete;
     ScopedLogDir &operator=(const ScopedLogDir &) = delete;
 
 private:
-    std::filesystem::path previous_, dir_;
+    std::filesystem::path m_previous, m_dir;
 };
 
 inline bool FileExists(const char *name) { return std::filesystem::exists(name); }

@@ -52,7 +52,7 @@ protected:
         theLink.m_portOpen = 0;
         theLink.m_slaveToConfig = 1;
         ResetSerial();
-        fake::AddCommsControls(page_);
+        fake::AddCommsControls(m_page);
         fake::SetProbeResults({});
     }
 
@@ -68,21 +68,21 @@ protected:
     void Init(const std::map<std::string, serial::ProbeResult> &ports)
     {
         fake::SetProbeResults(ports);
-        theComms.OnInitPage(h_);
+        theComms.OnInitPage(m_h);
     }
 
     // The user picks an entry of a list: the selection changes, then the notification comes.
     void Pick(int list, int index)
     {
-        dlg::ComboSetSel(h_, list, index);
-        theComms.OnCommand(h_, Command(list, comms::kCbnSelChange));
+        dlg::ComboSetSel(m_h, list, index);
+        theComms.OnCommand(m_h, Command(list, comms::kCbnSelChange));
     }
 
     // The log lines without their time-stamps.
     std::vector<std::string> Log()
     {
         std::vector<std::string> texts;
-        for (const std::string &line : page_.LogLines(IDC_LOG))
+        for (const std::string &line : m_page.LogLines(IDC_LOG))
             texts.push_back(line.substr(line.find('\t') + 1));
         return texts;
     }
@@ -93,8 +93,8 @@ protected:
         return lines.empty() ? std::string() : lines.back();
     }
 
-    fake::Page page_;
-    WindowHandle h_ = page_.handle();
+    fake::Page m_page;
+    WindowHandle m_h = m_page.handle();
 };
 
 // ---- Port list ---------------------------------------------------------------------------
@@ -144,18 +144,18 @@ TEST_F(CommsPageTest, InitFillsTheBaudListSelects9600AndShowsTheSlaveAddress)
 {
     theLink.m_slaveToConfig = 42;
     fake::SetProbeResults({{"COM1", ProbeResult::kPresent}});
-    EXPECT_EQ(theComms.OnInitPage(h_), 1);
-    EXPECT_EQ(page_.At(IDC_BAUD_LIST).items,
+    EXPECT_EQ(theComms.OnInitPage(m_h), 1);
+    EXPECT_EQ(m_page.At(IDC_BAUD_LIST).items,
               (std::vector<std::string>{"1200", "2400", "4800", "9600", "19200"}));
-    EXPECT_EQ(page_.Text(IDC_BAUD_LIST), "9600");
-    EXPECT_EQ(page_.Text(IDC_SLAVE_TO_CONFIG), "42");
-    EXPECT_EQ(theComms.m_hwndPage, h_);
+    EXPECT_EQ(m_page.Text(IDC_BAUD_LIST), "9600");
+    EXPECT_EQ(m_page.Text(IDC_SLAVE_TO_CONFIG), "42");
+    EXPECT_EQ(theComms.m_hwndPage, m_h);
 }
 
 TEST_F(CommsPageTest, UntilTheTimerNoPortIsSelectedOpenedOrLogged)
 {
     Init({{"COM1", ProbeResult::kPresent}});
-    EXPECT_EQ(page_.At(IDC_PORT_LIST).sel, -1);
+    EXPECT_EQ(m_page.At(IDC_PORT_LIST).sel, -1);
     EXPECT_TRUE(fake::Serial().opens.empty());
     EXPECT_FALSE(theLink.IsOpen());
     EXPECT_TRUE(Log().empty());
@@ -167,9 +167,9 @@ TEST_F(CommsPageTest, UntilTheTimerNoPortIsSelectedOpenedOrLogged)
 TEST_F(CommsPageTest, AutoOpenOpensTheFirstPortFoundAt9600)
 {
     Init({{"COM1", ProbeResult::kPresent}, {"COM3", ProbeResult::kPresent}});
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"COM1@9600"});
-    EXPECT_EQ(page_.Text(IDC_PORT_LIST), "COM1");
+    EXPECT_EQ(m_page.Text(IDC_PORT_LIST), "COM1");
     EXPECT_TRUE(theLink.IsOpen());
     EXPECT_EQ(theLink.m_portOpen, 1);
     EXPECT_EQ(Log(), std::vector<std::string>{"Opened COM1 at 9600 baud."});
@@ -182,7 +182,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
     size_t linesWhileBoxOpen = 99;
     fake::OnMessage([&](const fake::Message &) { linesWhileBoxOpen = Log().size(); });
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
 
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"@9600"});
     const std::vector<fake::Message> boxes = fake::TakeMessages();
@@ -191,7 +191,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
     EXPECT_NE(boxes[0].text.find("''"), std::string::npos) << boxes[0].text;
     EXPECT_NE(boxes[0].text.find("-1"), std::string::npos) << boxes[0].text;
     EXPECT_EQ(linesWhileBoxOpen, 0u);
-    EXPECT_EQ(page_.At(IDC_PORT_LIST).sel, 0);  // "None"
+    EXPECT_EQ(m_page.At(IDC_PORT_LIST).sel, 0);  // "None"
     EXPECT_EQ(Log(), std::vector<std::string>{"Failed to open  at 9600 baud."});
 }
 
@@ -199,11 +199,11 @@ TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 {
     Init({{"COM3", ProbeResult::kBusy}});
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     const std::vector<fake::Message> boxes = fake::TakeMessages();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("COM3"), std::string::npos) << boxes[0].text;
-    EXPECT_EQ(page_.Text(IDC_PORT_LIST), "None");
+    EXPECT_EQ(m_page.Text(IDC_PORT_LIST), "None");
     EXPECT_EQ(theLink.m_portOpen, 0);
     EXPECT_FALSE(theLink.IsOpen());
     // "None" was selected by the program, so no "Port closed." line follows.
@@ -215,7 +215,7 @@ TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 TEST_F(CommsPageTest, AnotherBaudRateClosesAndReopensThePortAtTheNewRate)
 {
     Init({{"COM1", ProbeResult::kPresent}});
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     const char *const rates[] = {"19200", "1200", "2400", "4800", "9600"};
     const int indexes[] = {4, 0, 1, 2, 3};
     for (int i = 0; i < 5; ++i) {
@@ -231,7 +231,7 @@ TEST_F(CommsPageTest, AnotherBaudRateClosesAndReopensThePortAtTheNewRate)
 TEST_F(CommsPageTest, NoneClosesAnOpenPortAndClearsTheFlag)
 {
     Init({{"COM1", ProbeResult::kPresent}});
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     Pick(IDC_PORT_LIST, 0);
     EXPECT_EQ(fake::Serial().closes, 1);
     EXPECT_FALSE(theLink.IsOpen());
@@ -252,13 +252,13 @@ TEST_F(CommsPageTest, NoneWithNoPortOpenOnlyLogsAndBaudPicksLogAgain)
 TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 {
     Init({{"COM1", ProbeResult::kPresent}, {"COM4", ProbeResult::kBusy}});
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
     Pick(IDC_PORT_LIST, 2);
     fake::TakeMessages();
     EXPECT_FALSE(theLink.IsOpen());
     EXPECT_EQ(theLink.m_portOpen, 1);  // a failed open leaves the flag as it was
-    EXPECT_EQ(page_.Text(IDC_PORT_LIST), "None");
+    EXPECT_EQ(m_page.Text(IDC_PORT_LIST), "None");
     EXPECT_EQ(LastLog(), "Failed to open COM4 at 9600 baud.");
     Pick(IDC_PORT_LIST, 0);
     EXPECT_EQ(theLink.m_portOpen, 0);
@@ -269,7 +269,7 @@ TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 TEST_F(CommsPageTest, APortAboveNineIsOpenedAndLoggedUnderItsFullName)
 {
     Init({{"\\\\.\\COM12", ProbeResult::kPresent}});
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"\\\\.\\COM12@9600"});
     EXPECT_EQ(LastLog(), "Opened \\\\.\\COM12 at 9600 baud.");
 }
@@ -277,10 +277,10 @@ TEST_F(CommsPageTest, APortAboveNineIsOpenedAndLoggedUnderItsFullName)
 TEST_F(CommsPageTest, OtherListNotificationsAreIgnored)
 {
     Init({{"COM1", ProbeResult::kPresent}});
-    dlg::ComboSetSel(h_, IDC_PORT_LIST, 1);
+    dlg::ComboSetSel(m_h, IDC_PORT_LIST, 1);
     for (int list : {IDC_PORT_LIST, IDC_BAUD_LIST}) {
         for (int code : {kCbnDropDown, kCbnCloseUp, kCbnSelEndOk, comms::kEnChange})
-            theComms.OnCommand(h_, Command(list, code));
+            theComms.OnCommand(m_h, Command(list, code));
     }
     EXPECT_TRUE(fake::Serial().opens.empty());
     EXPECT_TRUE(Log().empty());
@@ -302,8 +302,8 @@ TEST_F(CommsPageTest, SlaveToConfigTakesTheFieldAsAnUnsignedNumberWithoutRangeCh
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         theLink.m_slaveToConfig = 12345;
-        dlg::SetText(h_, IDC_SLAVE_TO_CONFIG, c.text);
-        theComms.OnCommand(h_, Command(IDC_SLAVE_TO_CONFIG, comms::kEnChange));
+        dlg::SetText(m_h, IDC_SLAVE_TO_CONFIG, c.text);
+        theComms.OnCommand(m_h, Command(IDC_SLAVE_TO_CONFIG, comms::kEnChange));
         EXPECT_EQ(theLink.m_slaveToConfig.load(), c.expected);
     }
 }
@@ -311,9 +311,9 @@ TEST_F(CommsPageTest, SlaveToConfigTakesTheFieldAsAnUnsignedNumberWithoutRangeCh
 TEST_F(CommsPageTest, SlaveToConfigIgnoresFocusNotifications)
 {
     Init({});
-    dlg::SetText(h_, IDC_SLAVE_TO_CONFIG, "99");
-    theComms.OnCommand(h_, Command(IDC_SLAVE_TO_CONFIG, kEnSetFocus));
-    theComms.OnCommand(h_, Command(IDC_SLAVE_TO_CONFIG, kEnKillFocus));
+    dlg::SetText(m_h, IDC_SLAVE_TO_CONFIG, "99");
+    theComms.OnCommand(m_h, Command(IDC_SLAVE_TO_CONFIG, kEnSetFocus));
+    theComms.OnCommand(m_h, Command(IDC_SLAVE_TO_CONFIG, kEnKillFocus));
     EXPECT_EQ(theLink.m_slaveToConfig.load(), 1);
 }
 
@@ -332,9 +332,9 @@ TEST_F(CommsPageTest, LogSwitchesAreKeptForTheLoggingThreads)
     Init({});
     for (const auto &c : cases) {
         SCOPED_TRACE(c.clicked);
-        dlg::SetChecked(h_, IDC_WRITE_LOG_FILE, c.writeFile);
-        dlg::SetChecked(h_, IDC_SHOW_POLLS, c.showPolls);
-        theComms.OnCommand(h_, Command(c.clicked, kBnClicked));
+        dlg::SetChecked(m_h, IDC_WRITE_LOG_FILE, c.writeFile);
+        dlg::SetChecked(m_h, IDC_SHOW_POLLS, c.showPolls);
+        theComms.OnCommand(m_h, Command(c.clicked, kBnClicked));
         EXPECT_EQ(theComms.m_writeLogFile.load(), c.writeFile);
         EXPECT_EQ(theComms.m_showPolls.load(), c.showPolls);
     }
@@ -376,8 +376,8 @@ TEST_F(CommsPageTest, FindSlavesEstimatesTheTimeFromTheBaudRate)
     Init({});
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(estimates[i][0]);
-        dlg::ComboSetSel(h_, IDC_BAUD_LIST, i);
-        theComms.OnCommand(h_, Command(IDC_FIND_SLAVES, kBnClicked));
+        dlg::ComboSetSel(m_h, IDC_BAUD_LIST, i);
+        theComms.OnCommand(m_h, Command(IDC_FIND_SLAVES, kBnClicked));
         EXPECT_EQ(LastLog(), std::string("Polling all slave addresses. This will take about ") +
                                  estimates[i][1] + " Sec.");
     }
@@ -386,10 +386,10 @@ TEST_F(CommsPageTest, FindSlavesEstimatesTheTimeFromTheBaudRate)
 TEST_F(CommsPageTest, FindSlavesSendsOneConfigReadRequestToEachAddressWithoutLogging)
 {
     Init({{"COM1", ProbeResult::kPresent}});
-    theComms.OnAutoOpen(h_);
+    theComms.OnAutoOpen(m_h);
     const size_t linesBefore = Log().size();
     // Any notification of the button.
-    theComms.OnCommand(h_, Command(IDC_FIND_SLAVES, kBnDoubleClicked));
+    theComms.OnCommand(m_h, Command(IDC_FIND_SLAVES, kBnDoubleClicked));
 
     EXPECT_EQ(Log().size(), linesBefore + 1);  // the estimate only: no transmit lines
     const std::vector<std::vector<uint8_t>> &writes = fake::Serial().writes;
@@ -413,7 +413,7 @@ TEST_F(CommsPageTest, FindSlavesSendsOneConfigReadRequestToEachAddressWithoutLog
 TEST_F(CommsPageTest, FindSlavesWithNoPortOpenOnlyLogsTheEstimate)
 {
     Init({});
-    theComms.OnCommand(h_, Command(IDC_FIND_SLAVES, kBnClicked));
+    theComms.OnCommand(m_h, Command(IDC_FIND_SLAVES, kBnClicked));
     EXPECT_TRUE(fake::Serial().writes.empty());
     EXPECT_EQ(Log(), std::vector<std::string>{
                          "Polling all slave addresses. This will take about 0.8 Sec."});
@@ -423,7 +423,7 @@ TEST_F(CommsPageTest, CommandsFromOtherControlsDoNothing)
 {
     Init({{"COM1", ProbeResult::kPresent}});
     for (int id : {IDC_LOG, IDC_WRITE_LOG_FILE, IDC_SHOW_POLLS, IDC_COUNTERS, 0, 9999})
-        theComms.OnCommand(h_, Command(id, kBnClicked));
+        theComms.OnCommand(m_h, Command(id, kBnClicked));
     EXPECT_TRUE(fake::Serial().opens.empty());
     EXPECT_TRUE(fake::Serial().writes.empty());
     EXPECT_TRUE(Log().empty());

@@ -23,35 +23,35 @@ protected:
     void SetUp() override
     {
         sys::InitUiThread();
-        page_ = CreateWindowExA(0, "STATIC", "Comms", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+        m_page = CreateWindowExA(0, "STATIC", "Comms", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
                                 nullptr, GetModuleHandleA(nullptr), nullptr);
-        ASSERT_NE(page_, nullptr);
+        ASSERT_NE(m_page, nullptr);
         const DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_MULTILINE |
                                 ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL;
-        edit_ = CreateWindowExA(0, "EDIT", "", editStyle, 10, 60, 600, 380, page_,
+        m_edit = CreateWindowExA(0, "EDIT", "", editStyle, 10, 60, 600, 380, m_page,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LOG)),
                                 GetModuleHandleA(nullptr), nullptr);
-        check_ = CreateWindowExA(0, "BUTTON", "Write to CommsLog.txt",
-                                 WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 10, 10, 200, 20, page_,
+        m_check = CreateWindowExA(0, "BUTTON", "Write to CommsLog.txt",
+                                 WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 10, 10, 200, 20, m_page,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_WRITE_LOG_FILE)),
                                  GetModuleHandleA(nullptr), nullptr);
-        ASSERT_NE(edit_, nullptr);
-        ASSERT_NE(check_, nullptr);
-        log.m_hwndPage = reinterpret_cast<WindowHandle>(page_);
+        ASSERT_NE(m_edit, nullptr);
+        ASSERT_NE(m_check, nullptr);
+        log.m_hwndPage = reinterpret_cast<WindowHandle>(m_page);
     }
 
     void TearDown() override
     {
         log.m_hwndPage = nullptr;
-        if (page_)
-            DestroyWindow(page_);
+        if (m_page)
+            DestroyWindow(m_page);
     }
 
     std::string Text()
     {
-        const int n = GetWindowTextLengthA(edit_);
+        const int n = GetWindowTextLengthA(m_edit);
         std::string text(static_cast<size_t>(n) + 1, '\0');
-        text.resize(static_cast<size_t>(GetWindowTextA(edit_, &text[0], n + 1)));
+        text.resize(static_cast<size_t>(GetWindowTextA(m_edit, &text[0], n + 1)));
         return text;
     }
 
@@ -68,9 +68,9 @@ protected:
         return out;
     }
 
-    int LineCount() { return static_cast<int>(SendMessageA(edit_, EM_GETLINECOUNT, 0, 0)); }
+    int LineCount() { return static_cast<int>(SendMessageA(m_edit, EM_GETLINECOUNT, 0, 0)); }
 
-    HWND page_ = nullptr, edit_ = nullptr, check_ = nullptr;
+    HWND m_page = nullptr, m_edit = nullptr, m_check = nullptr;
     CCommsDlg log;
 };
 
@@ -95,7 +95,7 @@ TEST_F(LogEditTest, FiftyNineLinesThenTheOldestTenGoAndTheNewestIsLast)
 
     // The caret sits at the end of the text, after the newest line.
     DWORD start = 0, end = 0;
-    SendMessageA(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    SendMessageA(m_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, static_cast<DWORD>(Text().size()));
     EXPECT_EQ(end, start);
 }
@@ -116,7 +116,7 @@ TEST_F(LogEditTest, TickedCheckBoxAppendsEachShownLineToTheFile)
 {
     ScopedLogDir dir;
     log.LogMessage("not in the file");
-    SendMessageA(check_, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageA(m_check, BM_SETCHECK, BST_CHECKED, 0);
     log.m_writeLogFile = true;  // as the page keeps it when the box is clicked
     log.LogMessage("ID %d Rx: Recall message.\n", 7);
     const std::vector<std::string> shown = SplitCrLf(Text());
@@ -153,8 +153,8 @@ std::string WithoutStamps(const std::string &text)
 // after the 60-line trim of the real control, leaves.
 TEST_F(LogEditTest, ABatchAcrossTheTrimLeavesTheTextOfLineByLine)
 {
-    HWND reference = CreateWindowExA(0, "EDIT", "", GetWindowLongA(edit_, GWL_STYLE), 10, 60, 600,
-                                     380, page_, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND reference = CreateWindowExA(0, "EDIT", "", GetWindowLongA(m_edit, GWL_STYLE), 10, 60, 600,
+                                     380, m_page, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(reference, nullptr);
     auto appendOne = [reference](const std::string &line) {  // the control's own rule, by hand
         if (SendMessageA(reference, EM_GETLINECOUNT, 0, 0) >= 60) {
@@ -166,14 +166,14 @@ TEST_F(LogEditTest, ABatchAcrossTheTrimLeavesTheTextOfLineByLine)
         SendMessageA(reference, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
     };
     const char typed[] = "typed\r\nby hand";  // the user's text, its last line unfinished
-    SetWindowTextA(edit_, typed);
+    SetWindowTextA(m_edit, typed);
     SetWindowTextA(reference, typed);
     for (int i = 1; i <= 40; ++i) {
         log.LogMessage("L%d", i);
         appendOne("T\tL" + std::to_string(i) + "\r\n");
     }
     g_editProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingEditProc)));
+        SetWindowLongPtrA(m_edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingEditProc)));
     g_replaceSels = 0;
     std::thread reader([this] {
         for (int i = 41; i <= 120; ++i)

@@ -78,12 +78,12 @@ protected:
     RecordBytes Record() const
     {
         RecordBytes out;
-        std::memcpy(out.data(), theConfig.m_record.bytes(), out.size());
+        std::memcpy(out.data(), theConfig.m_record.Bytes(), out.size());
         return out;
     }
     void SetRecord(const RecordBytes &bytes)
     {
-        std::memcpy(theConfig.m_record.bytes(), bytes.data(), bytes.size());
+        std::memcpy(theConfig.m_record.Bytes(), bytes.data(), bytes.size());
     }
 
     config::Exchange &Exchange() { return theConfig.m_exchange; }

@@ -32,7 +32,7 @@ protected:
 
     void Show(const Bytes &bytes)
     {
-        std::memcpy(theConfig.m_record.bytes(), bytes.data(), bytes.size());
+        std::memcpy(theConfig.m_record.Bytes(), bytes.data(), bytes.size());
         theConfig.RecordToControls(page);
     }
 
@@ -40,7 +40,7 @@ protected:
     {
         theConfig.ControlsToRecord(page);
         Bytes out;
-        std::memcpy(out.data(), theConfig.m_record.bytes(), out.size());
+        std::memcpy(out.data(), theConfig.m_record.Bytes(), out.size());
         return out;
     }
 
@@ -298,7 +298,7 @@ TEST_F(ConfigPage, DirectBaudCodesBothWays)
 // is the item the list itself selects, and a code no item shows reads as a rate naming it.
 TEST_F(ConfigPage, DirectBaudItemOfEveryCodeIsTheOneTheListSelects)
 {
-    const config::Field &f = config::GetField(config::FIELD_DIRECT_BAUD);
+    const config::Field &f = config::GetField(config::kFieldDirectBaud);
     for (int code = 0; code < 256; ++code) {
         SCOPED_TRACE(code);
         Bytes b = kDefaults;

@@ -72,13 +72,13 @@ void CheckPageRecord()
 {
     const ConfigRecord first = Taken();
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
-        Check(first.bytes()[i] >= kLow[i] && first.bytes()[i] <= kHigh[i], "a byte out of range");
+        Check(first.Bytes()[i] >= kLow[i] && first.Bytes()[i] <= kHigh[i], "a byte out of range");
     for (const config::Field &f : config::kFields)
         Check(config::InStoredRange(f, config::FieldValue(f, first)), f.name);
     Check(config::IsStorable(first), "a byte taken from the page is out of range");
     theConfig.RecordToControls(Page());
     const ConfigRecord second = Taken();
-    Check(std::memcmp(first.bytes(), second.bytes(), ConfigRecord::kSize) == 0,
+    Check(std::memcmp(first.Bytes(), second.Bytes(), ConfigRecord::kSize) == 0,
           "the record changed on a second round trip");
 }
 
@@ -95,11 +95,11 @@ void OpenFile(const uint8_t *data, size_t size)
     const std::vector<fake::Message> boxes = fake::TakeMessages();
     if (size == ConfigRecord::kSize) {
         Check(boxes.empty(), "a 14-byte file was refused");
-        Check(std::memcmp(theConfig.m_record.bytes(), data, size) == 0, "file bytes were changed");
+        Check(std::memcmp(theConfig.m_record.Bytes(), data, size) == 0, "file bytes were changed");
     } else {
         Check(boxes.size() == 1 && boxes[0].text == "Config file is wrong size",
               "a file of the wrong size was not refused");
-        Check(std::memcmp(theConfig.m_record.bytes(), before.bytes(), ConfigRecord::kSize) == 0,
+        Check(std::memcmp(theConfig.m_record.Bytes(), before.Bytes(), ConfigRecord::kSize) == 0,
               "a refused file changed the record");
     }
     CheckPageRecord();
@@ -144,8 +144,8 @@ void ReceiveFrame(const uint8_t *data, size_t size)
     // Only a read response from the address asked answers the read.
     const bool readResponse = size == 22 && data[0] == 0xF2 &&
                               data[1] == (theLink.m_slaveToConfig.load() & 0xFF);
-    const uint8_t *expected = readResponse ? data + 5 : before.bytes();
-    Check(std::memcmp(theConfig.m_record.bytes(), expected, ConfigRecord::kSize) == 0,
+    const uint8_t *expected = readResponse ? data + 5 : before.Bytes();
+    Check(std::memcmp(theConfig.m_record.Bytes(), expected, ConfigRecord::kSize) == 0,
           "the record does not follow the frame");
     CheckPageRecord();
 }

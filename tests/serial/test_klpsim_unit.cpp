@@ -49,7 +49,7 @@ ConfigRecord RecordOf(std::initializer_list<uint8_t> bytes)
     ConfigRecord r{};
     size_t i = 0;
     for (uint8_t b : bytes)
-        r.bytes()[i++] = b;
+        r.Bytes()[i++] = b;
     return r;
 }
 
@@ -94,7 +94,7 @@ TEST(KlpsimUnit, ReadResponseCarriesEveryFieldAtItsOffsetEvenWhenEscaped)
     EXPECT_EQ(f[2], 0xF6);
     EXPECT_EQ(f[3], 7);
     EXPECT_EQ(f[4], 0xF3);
-    EXPECT_EQ(Bytes(f.begin() + 5, f.begin() + 19), Bytes(record.bytes(), record.bytes() + 14));
+    EXPECT_EQ(Bytes(f.begin() + 5, f.begin() + 19), Bytes(record.Bytes(), record.Bytes() + 14));
     const uint16_t crc = genisys::Crc16(f.data(), 19) ^ genisys::kConfigMarker;
     EXPECT_EQ(f[19], crc & 0xFF);
     EXPECT_EQ(f[20], crc >> 8);
@@ -110,10 +110,10 @@ TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
     unit.saveFile = file;
     unit.resetMs = 500;
     const ConfigRecord written = RecordOf({0x81, 1, 5, 7, 10, 1, 3, 63, 0x40, 3, 2, 15, 0, 255});
-    const Bytes data(written.bytes(), written.bytes() + 14);
+    const Bytes data(written.Bytes(), written.Bytes() + 14);
 
     EXPECT_EQ(unit.Answer(One(klpsim::Encode(0xFC, 3, data, kConfig)), 1000), Hex("FA 03 0D AE F6"));
-    EXPECT_EQ(Bytes(unit.record().bytes(), unit.record().bytes() + 14), data);
+    EXPECT_EQ(Bytes(unit.record().Bytes(), unit.record().Bytes() + 14), data);
     EXPECT_EQ(unit.commits(), 0) << "nothing is saved before the commit";
     EXPECT_TRUE(unit.Answer(One(klpsim::Encode(0xFE, 3, {}, kConfig)), 1000).empty());
     EXPECT_EQ(unit.commits(), 0) << "the write moved the slave ID: the old address no longer commits";
@@ -123,7 +123,7 @@ TEST(KlpsimUnit, AWriteIsAcknowledgedAndAdoptedAndACommitSavesAndQuietsTheUnit)
     EXPECT_EQ(unit.commits(), 1);
     ConfigRecord saved{};
     ASSERT_TRUE(klpsim::LoadRecord(file, &saved));
-    EXPECT_EQ(Bytes(saved.bytes(), saved.bytes() + 14), data);
+    EXPECT_EQ(Bytes(saved.Bytes(), saved.Bytes() + 14), data);
     std::remove(file.c_str());
 
     // Quiet for reset-ms after the commit at 1000, then it answers at its new slave ID. Asked
@@ -163,8 +163,8 @@ TEST(KlpsimUnit, LoadsOnlyARecordFileOfExactlyFourteenBytes)
         ConfigRecord record = kDefaultAt3;
         std::string error;
         EXPECT_EQ(klpsim::LoadRecord(file, &record, &error), c.loads) << c.size << " bytes";
-        const Bytes kept = c.loads ? content : Bytes(kDefaultAt3.bytes(), kDefaultAt3.bytes() + 14);
-        EXPECT_EQ(Bytes(record.bytes(), record.bytes() + 14), kept) << c.size << " bytes";
+        const Bytes kept = c.loads ? content : Bytes(kDefaultAt3.Bytes(), kDefaultAt3.Bytes() + 14);
+        EXPECT_EQ(Bytes(record.Bytes(), record.Bytes() + 14), kept) << c.size << " bytes";
         EXPECT_EQ(error, c.loads ? "" : file + c.says);
     }
     std::remove(file.c_str());
@@ -195,8 +195,8 @@ TEST(KlpsimUnit, IgnoresWhatIsNotARequestForIt)
     for (const Case &c : cases) {
         KelproUnit unit(3, kDefaultAt3);
         EXPECT_TRUE(unit.Answer(One(c.wire), 0).empty()) << c.what;
-        EXPECT_EQ(Bytes(unit.record().bytes(), unit.record().bytes() + 14),
-                  Bytes(kDefaultAt3.bytes(), kDefaultAt3.bytes() + 14)) << c.what;
+        EXPECT_EQ(Bytes(unit.record().Bytes(), unit.record().Bytes() + 14),
+                  Bytes(kDefaultAt3.Bytes(), kDefaultAt3.Bytes() + 14)) << c.what;
         EXPECT_EQ(unit.commits(), 0) << c.what;
     }
 }
@@ -341,7 +341,7 @@ TEST(KlpsimOptions, ParsesUnitsAndLineOptionsInCommandLineOrder)
     EXPECT_EQ(o.units[1].firmwareMajor, 1);
     EXPECT_EQ(o.units[1].firmwareMinor, 8);
     EXPECT_EQ(o.units[1].mode, 3);
-    EXPECT_EQ(o.units[1].record.bytes()[13], 0x0E);
+    EXPECT_EQ(o.units[1].record.Bytes()[13], 0x0E);
     EXPECT_EQ(o.units[1].resetMs, 2000u) << "the default reset time";
     EXPECT_EQ(o.units[2].address, 9);
     EXPECT_EQ(o.units[2].record.genisysSlaveId, 9) << "a unit's own record names its address";

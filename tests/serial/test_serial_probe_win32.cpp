@@ -18,12 +18,12 @@ protected:
         ASSERT_GT(GetTempPathA(MAX_PATH, dir), 0u);
         char name[MAX_PATH];
         ASSERT_NE(GetTempFileNameA(dir, "prb", 0, name), 0u);  // creates the file
-        path_ = name;
+        m_path = name;
     }
 
-    void TearDown() override { DeleteFileA(path_.c_str()); }
+    void TearDown() override { DeleteFileA(m_path.c_str()); }
 
-    std::string path_;
+    std::string m_path;
 };
 
 TEST_F(SerialProbeTest, MissingDevicesAndPathsAreAbsent)
@@ -36,9 +36,9 @@ TEST_F(SerialProbeTest, MissingDevicesAndPathsAreAbsent)
 
 TEST_F(SerialProbeTest, AFreeDeviceIsPresentAndClosedAgain)
 {
-    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::ProbeResult::kPresent);
+    EXPECT_EQ(serial::ProbePort(m_path.c_str()), serial::ProbeResult::kPresent);
     // Opened exclusively by the probe; it must have let go.
-    HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            0, nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
@@ -46,12 +46,12 @@ TEST_F(SerialProbeTest, AFreeDeviceIsPresentAndClosedAgain)
 
 TEST_F(SerialProbeTest, ADeviceHeldElsewhereIsBusy)
 {
-    HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    HANDLE held = CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::ProbeResult::kBusy);  // sharing violation
+    EXPECT_EQ(serial::ProbePort(m_path.c_str()), serial::ProbeResult::kBusy);  // sharing violation
     CloseHandle(held);
-    EXPECT_EQ(serial::ProbePort(path_.c_str()), serial::ProbeResult::kPresent);
+    EXPECT_EQ(serial::ProbePort(m_path.c_str()), serial::ProbeResult::kPresent);
 }
 
 TEST_F(SerialProbeTest, ADeviceThatRefusesAccessIsBusy)

@@ -137,7 +137,7 @@ bool RecordFromHex(const std::string &text, ConfigRecord *record)
     ConfigRecord parsed{};
     for (size_t i = 0; i < ConfigRecord::kSize; ++i) {
         const char *first = text.data() + 2 * i;
-        if (std::from_chars(first, first + 2, parsed.bytes()[i], 16).ptr != first + 2)
+        if (std::from_chars(first, first + 2, parsed.Bytes()[i], 16).ptr != first + 2)
             return false;
     }
     *record = parsed;

@@ -133,7 +133,7 @@ Bytes KelproUnit::Answer(const RxFrame &frame, uint32_t nowMs)
         if (data.size() != ConfigRecord::kSize)
             return {};
         for (size_t i = 0; i < ConfigRecord::kSize; ++i)
-            m_record.bytes()[i] = data[i];
+            m_record.Bytes()[i] = data[i];
         return Ack();
     }
     return {};
@@ -161,7 +161,7 @@ Bytes KelproUnit::UnaskedAck(uint32_t nowMs)
 Bytes KelproUnit::ReadResponse() const
 {
     Bytes data = {firmwareMajor, firmwareMinor, mode};
-    data.insert(data.end(), m_record.bytes(), m_record.bytes() + ConfigRecord::kSize);
+    data.insert(data.end(), m_record.Bytes(), m_record.Bytes() + ConfigRecord::kSize);
     // A short response loses record bytes from its end, a long one gains zeros; the CRC is
     // computed over what is sent, so only the length is wrong.
     data.resize(data.size() + faults.responseExtraBytes, 0);
@@ -226,7 +226,7 @@ bool LoadRecord(const std::string &path, ConfigRecord *record, std::string *erro
         return false;
     }
     for (size_t i = 0; i < ConfigRecord::kSize; ++i)
-        record->bytes()[i] = bytes[i];
+        record->Bytes()[i] = bytes[i];
     return true;
 }
 
@@ -236,7 +236,7 @@ bool SaveRecord(const std::string &path, const ConfigRecord &record)
     FILE *f = std::fopen(temp.c_str(), "wb");
     if (f == nullptr)
         return false;
-    const bool written = std::fwrite(record.bytes(), 1, ConfigRecord::kSize, f) == ConfigRecord::kSize;
+    const bool written = std::fwrite(record.Bytes(), 1, ConfigRecord::kSize, f) == ConfigRecord::kSize;
     const bool flushed = std::fflush(f) == 0 && fsync(fileno(f)) == 0;
     const bool closed = std::fclose(f) == 0;
     if (!(written && flushed && closed) || std::rename(temp.c_str(), path.c_str()) != 0) {
