@@ -67,5 +67,5 @@ void EndModemRecord(const std::string &path);
 
 // How long a Close during a flood may take here.
 extern const long kPromptCloseMs;
-// CPU time this process has used so peer, in milliseconds.
+// CPU time this process has used so far, in milliseconds.
 long ProcessCpuMs();

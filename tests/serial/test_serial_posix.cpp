@@ -289,7 +289,7 @@ TEST_F(SerialPosixTest, OneLargeWriteArrivesWholeAndInOrder)
 TEST_F(SerialPosixTest, AWriteCutShortByAHangUpReturnsTheBytesThatWentOut)
 {
     ASSERT_EQ(com.Open(peer.path().c_str(), 19200), SERIAL_OPEN_OK);
-    const std::vector<uint8_t> data = Pattern(64 * 1024, 1);  // peer more than a terminal holds
+    const std::vector<uint8_t> data = Pattern(64 * 1024, 1);  // far more than a terminal holds
     uint32_t written = 0;
     std::thread writer([&] { written = com.Write(data.data(), static_cast<uint32_t>(data.size())); });
     // Take one piece, let the rest fill the terminal, then pull the cable mid-write.

@@ -88,7 +88,8 @@ public:
         const HANDLE h = Far();
         Bytes out;
         uint8_t buf[4096];
-        for (DWORD start = GetTickCount(); out.size() < count && GetTickCount() - start < DWORD(timeoutMs);) {
+        const DWORD start = GetTickCount();
+        while (out.size() < count && GetTickCount() - start < DWORD(timeoutMs)) {
             DWORD got = 0;
             const DWORD want = static_cast<DWORD>(std::min(sizeof buf, count - out.size()));
             if (!ReadFile(h, buf, want, &got, nullptr))
