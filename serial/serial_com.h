@@ -1,5 +1,6 @@
 // CSerialCom: one serial port, opened exclusively, with a reader thread feeding OnReceive.
-// One implementation per platform: serial_com_win32.cpp, serial_com_posix.cpp.
+// The steps of opening and closing are serial_com.cpp's; what each step does on the device is
+// written once per platform, in serial_com_win32.cpp and serial_com_posix.cpp.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -43,6 +44,10 @@ public:
     // here until Close, Write goes to it and what it receives comes to OnReceive.
     int16_t Attach(std::shared_ptr<PortTransport> transport);
 
+    static constexpr uint32_t kChunkSize = 1024;        // one read, one OnReceive call at most
+    static constexpr uint32_t kWriteConstantMs = 1000;  // write time-out: this plus so much a byte
+    static constexpr uint32_t kCloseWaitMs = 10000;     // Close waits no longer for the reader
+
     CSerialCom(const CSerialCom &) = delete;
     CSerialCom &operator=(const CSerialCom &) = delete;
 
@@ -59,6 +64,34 @@ private:
     std::shared_ptr<Reader> AcquireReader();
     // The reader thread of one open: waits for bytes or line events and hands on what arrives.
     static void ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> reader);
+
+    // The write time-out's share of each byte: 1 ms at every rate above 11 baud.
+    static uint32_t WriteMsPerByte(int16_t baud)
+    {
+        return baud > 0 ? 11u / static_cast<uint32_t>(baud) + 1 : 1;
+    }
+
+    // The platform's half, one definition per platform. Each failing step stores the
+    // system's reason in *error as it happens.
+    static int NoNameError();  // the reason a port without a name gives
+    // Opens the device exclusively into a new reader, with the line and time-outs set and the
+    // means to wake the reader made: SERIAL_OPEN_OK, or the step that failed.
+    static int16_t OpenDevice(const char *portName, int16_t baud, std::shared_ptr<Reader> *reader,
+                              int *error);
+    // Starts the reader thread of an opened device: its handle, nullptr when it cannot start.
+    static void *StartReader(CSerialCom *owner, const std::shared_ptr<Reader> &reader, int *error);
+    static intptr_t DeviceOf(const Reader &reader);  // what PortHandle gives while it is open
+    static void SetRts(Reader &reader, bool on);
+    static void SetDtr(Reader &reader, bool on);
+    // Sets the reader's stop flag, then cuts short whatever it is waiting in.
+    static void WakeReader(Reader &reader);
+    static bool OnReaderThread(Reader &reader, void *thread);
+    // Waits up to limitMs for the woken reader to end; true when it did.
+    static bool AwaitReader(Reader &reader, void *thread, uint32_t limitMs);
+    // Lets go of the reader thread: ended tells whether AwaitReader saw it end.
+    static void ReleaseReader(Reader &reader, void *thread, bool ended);
+    // Writes to the device as Write promises, whole against other writers.
+    static uint32_t WriteDevice(Reader &reader, const uint8_t *bytes, uint32_t count);
 
     void *m_hThread = nullptr;          // the open's reader thread; meaningful only while open
     std::atomic<int> m_stop{0};         // 0 while the reader is to run, 1 once Close began

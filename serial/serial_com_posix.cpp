@@ -1,7 +1,6 @@
-// CSerialCom on POSIX terminals: raw 8-N-1 through termios, a reader thread asleep in poll().
-// Used by the native build, the virtual unit and the native tests.
+// CSerialCom's half on POSIX terminals: raw 8-N-1 through termios, a reader thread asleep in
+// poll(). Used by the native build, the virtual unit and the native tests.
 #include "serial/serial_com.h"
-#include "serial/port_transport.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,15 +14,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <thread>
+#include <utility>
 
 #include "serial/raw_line_posix.h"
 #include "serial/reader_backoff.h"
 
 namespace {
 
-constexpr uint32_t kChunkSize = 1024;           // one read, one OnReceive call at most
-constexpr uint32_t kWriteConstantMs = 1000;     // write time-out: 1000 ms plus so much per byte
-constexpr auto kCloseWait = std::chrono::seconds(10);
+constexpr uint32_t kChunkSize = CSerialCom::kChunkSize;
 
 struct BaudCode {
     int16_t baud;
@@ -133,10 +131,10 @@ struct CSerialCom::Reader {
         doneSignal.notify_all();
     }
 
-    bool WaitDone()
+    bool WaitDone(uint32_t limitMs)
     {
         std::unique_lock<std::mutex> lock(doneLock);
-        return doneSignal.wait_for(lock, kCloseWait, [this] { return done; });
+        return doneSignal.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return done; });
     }
 };
 
@@ -179,25 +177,6 @@ int16_t ConfigureLine(int fd, int16_t baud)
 }
 
 }  // namespace
-
-CSerialCom::CSerialCom() {}
-
-CSerialCom::~CSerialCom() { Close(); }
-
-void CSerialCom::OnReceive(const uint8_t *, uint32_t) {}
-
-void CSerialCom::OnPortStalled() {}
-
-bool CSerialCom::IsOpen() const
-{
-    return m_hPort.load() != -1 || m_attached.load();
-}
-
-std::shared_ptr<CSerialCom::Reader> CSerialCom::AcquireReader()
-{
-    std::lock_guard<std::mutex> lock(m_readerLock);
-    return m_reader;
-}
 
 namespace {
 
@@ -256,87 +235,75 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
     r->MarkDone();
 }
 
-int16_t CSerialCom::Open(const char *portName, int16_t baud)
+int CSerialCom::NoNameError() { return EINVAL; }
+
+int16_t CSerialCom::OpenDevice(const char *portName, int16_t baud, std::shared_ptr<Reader> *reader,
+                               int *error)
 {
-    Close();
-    m_openError = EINVAL;  // no name
-    if (portName == nullptr)
-        return SERIAL_OPEN_DEVICE_FAILED;
     auto r = std::make_shared<Reader>();
     r->fd = OpenExclusive(portName);
-    m_openError = errno;  // each failing step leaves its reason; r's close must not change it
+    *error = errno;  // each failing step leaves its reason; r's close must not change it
     if (r->fd < 0)
         return SERIAL_OPEN_DEVICE_FAILED;
     const int16_t line = ConfigureLine(r->fd, baud);
-    m_openError = errno;
+    *error = errno;
     if (line != SERIAL_OPEN_OK)
         return line;  // r closes the device
-    r->writeMsPerByte = 11u / static_cast<uint32_t>(baud) + 1;  // the line took the rate: >= 1
+    r->writeMsPerByte = WriteMsPerByte(baud);  // the line took the rate: >= 1
     if (pipe2(r->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        m_openError = errno;
+        *error = errno;
         return SERIAL_OPEN_THREAD_FAILED;
     }
-
-    m_stop = 0;
-    try {
-        r->thread = std::thread(ReaderThread, this, r);
-    } catch (const std::system_error &e) {
-        m_openError = e.code().value();
-        return SERIAL_OPEN_THREAD_FAILED;
-    }
-    m_openError = 0;
-    m_hThread = &r->thread;
-    m_hPort = r->fd;
-    {
-        std::lock_guard<std::mutex> lock(m_readerLock);
-        m_reader = r;
-    }
-    SetModemLine(r->fd, TIOCM_RTS, true);
-    SetModemLine(r->fd, TIOCM_DTR, true);
+    *reader = std::move(r);
     return SERIAL_OPEN_OK;
 }
 
-int CSerialCom::Close()
+void *CSerialCom::StartReader(CSerialCom *owner, const std::shared_ptr<Reader> &r, int *error)
 {
-    if (CloseTransport())
-        return 1;
-    std::shared_ptr<Reader> r;
-    {
-        std::lock_guard<std::mutex> lock(m_readerLock);
-        r.swap(m_reader);
+    try {
+        r->thread = std::thread(ReaderThread, owner, r);
+    } catch (const std::system_error &e) {
+        *error = e.code().value();
+        return nullptr;
     }
-    if (!r)
-        return 0;
-    // Closed to new writes from here on; the reader stops at its next look at the flag.
-    m_hPort = -1;
-    m_stop = 1;
-    r->stop = 1;
-    r->Wake();
-    const bool self = std::this_thread::get_id() == r->thread.get_id();
-    if (!self && r->WaitDone())
-        r->thread.join();
-    else
-        r->thread.detach();  // it holds its own reference and ends on its own
-    SetModemLine(r->fd, TIOCM_RTS, false);
-    SetModemLine(r->fd, TIOCM_DTR, false);
-    return 1;  // the device is closed with the last reference, normally this one
+    return &r->thread;
 }
 
-uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
+intptr_t CSerialCom::DeviceOf(const Reader &r) { return r.fd; }
+
+void CSerialCom::SetRts(Reader &r, bool on) { SetModemLine(r.fd, TIOCM_RTS, on); }
+
+void CSerialCom::SetDtr(Reader &r, bool on) { SetModemLine(r.fd, TIOCM_DTR, on); }
+
+void CSerialCom::WakeReader(Reader &r)
 {
-    if (bytes == nullptr || count == 0)
-        return 0;
-    if (std::shared_ptr<PortTransport> t = AcquireTransport())
-        return t->Write(bytes, count);
-    std::shared_ptr<Reader> r = AcquireReader();
-    if (!r)
-        return 0;
-    std::lock_guard<std::mutex> lock(r->writeLock);
+    r.stop = 1;
+    r.Wake();
+}
+
+bool CSerialCom::OnReaderThread(Reader &r, void *)
+{
+    return std::this_thread::get_id() == r.thread.get_id();
+}
+
+bool CSerialCom::AwaitReader(Reader &r, void *, uint32_t limitMs) { return r.WaitDone(limitMs); }
+
+void CSerialCom::ReleaseReader(Reader &r, void *, bool ended)
+{
+    if (ended)
+        r.thread.join();
+    else
+        r.thread.detach();  // it holds its own reference and ends on its own
+}
+
+uint32_t CSerialCom::WriteDevice(Reader &r, const uint8_t *bytes, uint32_t count)
+{
+    std::lock_guard<std::mutex> lock(r.writeLock);
     const uint32_t start = NowMs();
-    const uint32_t limit = kWriteConstantMs + count * r->writeMsPerByte;
+    const uint32_t limit = kWriteConstantMs + count * r.writeMsPerByte;
     uint32_t written = 0;
     while (written < count) {
-        const ssize_t n = write(r->fd, bytes + written, count - written);
+        const ssize_t n = write(r.fd, bytes + written, count - written);
         if (n > 0) {
             written += static_cast<uint32_t>(n);
             continue;
@@ -348,7 +315,7 @@ uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
         const uint32_t spent = NowMs() - start;
         if (spent >= limit)
             break;  // timed out: report what went out
-        pollfd p = {r->fd, POLLOUT, 0};
+        pollfd p = {r.fd, POLLOUT, 0};
         poll(&p, 1, static_cast<int>(limit - spent));
     }
     return written;

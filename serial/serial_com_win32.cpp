@@ -1,5 +1,5 @@
-// CSerialCom on Windows: an exclusive overlapped COM handle and a reader thread asleep in a
-// read (Wine) or in WaitCommEvent (Windows), handing each chunk of received bytes to OnReceive.
+// CSerialCom's half on Windows: an exclusive overlapped COM handle and a reader thread asleep
+// in a read (Wine) or in WaitCommEvent (Windows), handing each chunk it receives to OnReceive.
 #include <windows.h>
 
 #include <memory>
@@ -7,26 +7,22 @@
 
 #include "serial/reader_backoff.h"
 #include "serial/serial_com.h"
-#include "serial/port_transport.h"
 
 namespace {
 
-constexpr DWORD kChunkSize = 1024;         // one read, one OnReceive call at most
+constexpr DWORD kChunkSize = CSerialCom::kChunkSize;
 constexpr DWORD kReadConstantMs = 100;     // replaced by the reader thread as it starts
-constexpr DWORD kWriteConstantMs = 1000;   // write time-out: 1000 ms plus so much per byte
-constexpr DWORD kCloseWaitMs = 10000;
 constexpr DWORD kPendingReadMs = 50;     // a read that should have come back at once
 constexpr DWORD kHealthCheckMs = 500;    // an idle wait looks at the device this often
 constexpr DWORD kEndWaitMs = 1000;       // a wait ended by the mask completes well within this
 constexpr DWORD kLineEvents = EV_RXCHAR | EV_BREAK | EV_ERR;  // 0x00C1
 
-HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
 // Waits for a thread to end, at most limitMs, while serving the messages other threads send
 // to this thread's windows. The reader thread may be inside OnReceive waiting for this very
 // thread (log lines and counters are SendMessage()d to the user-interface thread); serving
-// them lets it finish its chunk and see the stop flag. Posted messages stay queued.
-void WaitServingSentMessages(HANDLE thread, DWORD limitMs)
+// them lets it finish its chunk and see the stop flag. Posted messages stay queued. True when
+// the thread ended.
+bool WaitServingSentMessages(HANDLE thread, DWORD limitMs)
 {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -34,10 +30,10 @@ void WaitServingSentMessages(HANDLE thread, DWORD limitMs)
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         const DWORD spent = GetTickCount() - start;
         if (spent >= limitMs)
-            return;
+            return false;
         const DWORD w = MsgWaitForMultipleObjects(1, &thread, FALSE, limitMs - spent, QS_SENDMESSAGE);
         if (w != WAIT_OBJECT_0 + 1)
-            return;  // the thread ended, the time is up, or the wait failed
+            return w == WAIT_OBJECT_0;  // the thread ended, the time is up, or the wait failed
     }
 }
 
@@ -59,25 +55,6 @@ struct CSerialCom::Reader {
             CloseHandle(stopEvent);
     }
 };
-
-CSerialCom::CSerialCom() {}
-
-CSerialCom::~CSerialCom() { Close(); }
-
-void CSerialCom::OnReceive(const uint8_t *, uint32_t) {}
-
-void CSerialCom::OnPortStalled() {}
-
-bool CSerialCom::IsOpen() const
-{
-    return AsHandle(m_hPort.load()) != INVALID_HANDLE_VALUE || m_attached.load();
-}
-
-std::shared_ptr<CSerialCom::Reader> CSerialCom::AcquireReader()
-{
-    std::lock_guard<std::mutex> lock(m_readerLock);
-    return m_reader;
-}
 
 namespace {
 
@@ -305,17 +282,16 @@ void CSerialCom::ReaderThread(CSerialCom *owner, std::shared_ptr<Reader> r)
     CloseHandle(ov.hEvent);
 }
 
-int16_t CSerialCom::Open(const char *portName, int16_t baud)
+int CSerialCom::NoNameError() { return ERROR_INVALID_NAME; }
+
+int16_t CSerialCom::OpenDevice(const char *portName, int16_t baud, std::shared_ptr<Reader> *reader,
+                               int *error)
 {
-    Close();
     // Each failing step leaves its reason: the error is taken before r closes the handle.
-    m_openError = ERROR_INVALID_NAME;
-    if (portName == nullptr)
-        return SERIAL_OPEN_DEVICE_FAILED;
     auto r = std::make_shared<Reader>();
     r->port = CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED, nullptr);
-    m_openError = static_cast<int>(GetLastError());
+    *error = static_cast<int>(GetLastError());
     if (r->port == INVALID_HANDLE_VALUE)
         return SERIAL_OPEN_DEVICE_FAILED;
 
@@ -323,12 +299,11 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
-    // 1 ms a byte at every rate above 11 baud; a rate below 1 cannot divide (and the line
-    // refuses it just below).
-    timeouts.WriteTotalTimeoutMultiplier = baud > 0 ? 11 / static_cast<DWORD>(baud) + 1 : 1;
+    // A rate below 1 cannot divide (and the line refuses it just below).
+    timeouts.WriteTotalTimeoutMultiplier = WriteMsPerByte(baud);
     timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
     if (!SetCommTimeouts(r->port, &timeouts)) {
-        m_openError = static_cast<int>(GetLastError());
+        *error = static_cast<int>(GetLastError());
         return SERIAL_OPEN_TIMEOUTS_FAILED;  // r closes the handle
     }
 
@@ -343,18 +318,23 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     if (!SetCommState(r->port, &dcb)) {
-        m_openError = static_cast<int>(GetLastError());
+        *error = static_cast<int>(GetLastError());
         return SERIAL_OPEN_LINE_FAILED;
     }
 
     r->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (r->stopEvent == nullptr) {
-        m_openError = static_cast<int>(GetLastError());
+        *error = static_cast<int>(GetLastError());
         return SERIAL_OPEN_THREAD_FAILED;
     }
-    m_stop = 0;
+    *reader = std::move(r);
+    return SERIAL_OPEN_OK;
+}
+
+void *CSerialCom::StartReader(CSerialCom *owner, const std::shared_ptr<Reader> &r, int *error)
+{
     using Start = std::pair<CSerialCom *, std::shared_ptr<Reader>>;
-    auto *start = new Start(this, r);
+    auto *start = new Start(owner, r);
     LPTHREAD_START_ROUTINE entry = [](LPVOID arg) -> DWORD {
         std::unique_ptr<Start> s(static_cast<Start *>(arg));
         try {
@@ -366,73 +346,59 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     };
     HANDLE thread = CreateThread(nullptr, 0, entry, start, 0, nullptr);
     if (thread == nullptr) {
-        m_openError = static_cast<int>(GetLastError());
+        *error = static_cast<int>(GetLastError());
         delete start;
-        return SERIAL_OPEN_THREAD_FAILED;
     }
-    m_openError = 0;
-    m_hThread = thread;
-    m_hPort = reinterpret_cast<intptr_t>(r->port);
-    {
-        std::lock_guard<std::mutex> lock(m_readerLock);
-        m_reader = r;
-    }
-    EscapeCommFunction(r->port, SETRTS);
-    EscapeCommFunction(r->port, SETDTR);
-    return SERIAL_OPEN_OK;
+    return thread;
 }
 
-int CSerialCom::Close()
+intptr_t CSerialCom::DeviceOf(const Reader &r) { return reinterpret_cast<intptr_t>(r.port); }
+
+void CSerialCom::SetRts(Reader &r, bool on) { EscapeCommFunction(r.port, on ? SETRTS : CLRRTS); }
+
+void CSerialCom::SetDtr(Reader &r, bool on) { EscapeCommFunction(r.port, on ? SETDTR : CLRDTR); }
+
+void CSerialCom::WakeReader(Reader &r)
 {
-    if (CloseTransport())
-        return 1;
-    std::shared_ptr<Reader> r;
-    {
-        std::lock_guard<std::mutex> lock(m_readerLock);
-        r.swap(m_reader);
-    }
-    if (!r)
-        return 0;
-    // Closed to new writes from here on. Flag first, then the mask, so a woken reader always
-    // sees the flag; the stop event also ends a wait the mask cannot reach.
-    m_hPort = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
-    m_stop = 1;
-    r->stop = 1;
-    SetCommMask(r->port, 0);
-    SetEvent(r->stopEvent);
-    HANDLE thread = static_cast<HANDLE>(m_hThread);
-    if (GetThreadId(thread) != GetCurrentThreadId())
-        WaitServingSentMessages(thread, kCloseWaitMs);
-    CloseHandle(thread);
-    EscapeCommFunction(r->port, CLRRTS);
-    EscapeCommFunction(r->port, CLRDTR);
-    return 1;  // the handle is closed with the last reference, normally this one
+    // Flag first, then the mask, so a woken reader always sees the flag; the stop event also
+    // ends a wait the mask cannot reach.
+    r.stop = 1;
+    SetCommMask(r.port, 0);
+    SetEvent(r.stopEvent);
 }
 
-uint32_t CSerialCom::Write(const uint8_t *bytes, uint32_t count)
+bool CSerialCom::OnReaderThread(Reader &, void *thread)
 {
-    if (bytes == nullptr || count == 0)
-        return 0;
-    if (std::shared_ptr<PortTransport> t = AcquireTransport())
-        return t->Write(bytes, count);
-    std::shared_ptr<Reader> r = AcquireReader();
-    if (!r)
-        return 0;
+    return GetThreadId(static_cast<HANDLE>(thread)) == GetCurrentThreadId();
+}
+
+bool CSerialCom::AwaitReader(Reader &, void *thread, uint32_t limitMs)
+{
+    return WaitServingSentMessages(static_cast<HANDLE>(thread), limitMs);
+}
+
+void CSerialCom::ReleaseReader(Reader &, void *thread, bool)
+{
+    CloseHandle(static_cast<HANDLE>(thread));  // a thread left behind holds its own reference
+}
+
+uint32_t CSerialCom::WriteDevice(Reader &r, const uint8_t *bytes, uint32_t count)
+{
     OVERLAPPED ov = {};
     ov.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     if (ov.hEvent == nullptr)
         return 0;
-    AcquireSRWLockExclusive(&r->writeLock);
+    AcquireSRWLockExclusive(&r.writeLock);
     DWORD written = 0;
-    if (!WriteFile(r->port, bytes, count, &written, &ov)) {
+    if (!WriteFile(r.port, bytes, count, &written, &ov)) {
         // Completed, timed out or failed part-way, the record counts what went out, and that
         // is the result, as on POSIX. Refused at once, nothing went out.
         if (GetLastError() == ERROR_IO_PENDING)
-            GetOverlappedResult(r->port, &ov, &written, TRUE);
+            GetOverlappedResult(r.port, &ov, &written, TRUE);
         else
             written = 0;
     }
-    ReleaseSRWLockExclusive(&r->writeLock);
+    ReleaseSRWLockExclusive(&r.writeLock);
     CloseHandle(ov.hEvent);
     return written;
 }
