@@ -20,22 +20,22 @@ struct OpenFailure {
     const char *advice;  // after the system's words, or ""
 };
 const OpenFailure kOpenFailures[] = {
-    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kMissing, "it is missing", ""},
-    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kBusy, "it is in use by another program", ""},
-    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kDenied, "you may not open it",
+    {kSerialOpenDeviceFailed, PortTrouble::kMissing, "it is missing", ""},
+    {kSerialOpenDeviceFailed, PortTrouble::kBusy, "it is in use by another program", ""},
+    {kSerialOpenDeviceFailed, PortTrouble::kDenied, "you may not open it",
      "; on Linux, add your user to the dialout group and log in again"},
-    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kDirectory, "it is a folder, not a serial port", ""},
-    {SERIAL_OPEN_DEVICE_FAILED, PortTrouble::kOther, "it could not be opened", ""},
-    {SERIAL_OPEN_TIMEOUTS_FAILED, PortTrouble::kOther,
+    {kSerialOpenDeviceFailed, PortTrouble::kDirectory, "it is a folder, not a serial port", ""},
+    {kSerialOpenDeviceFailed, PortTrouble::kOther, "it could not be opened", ""},
+    {kSerialOpenTimeoutsFailed, PortTrouble::kOther,
      "it is not a serial port: it refused the time-outs", ""},
-    {SERIAL_OPEN_LINE_FAILED, PortTrouble::kOther, "it refused the line settings", ""},
-    {SERIAL_OPEN_THREAD_FAILED, PortTrouble::kOther, "its reader could not be started", ""},
+    {kSerialOpenLineFailed, PortTrouble::kOther, "it refused the line settings", ""},
+    {kSerialOpenThreadFailed, PortTrouble::kOther, "its reader could not be started", ""},
 };
 
 const OpenFailure &FindFailure(int16_t result, int error)
 {
     const PortTrouble trouble =
-        result == SERIAL_OPEN_DEVICE_FAILED ? ClassifyPortError(error) : PortTrouble::kOther;
+        result == kSerialOpenDeviceFailed ? ClassifyPortError(error) : PortTrouble::kOther;
     for (const OpenFailure &f : kOpenFailures)
         if (f.result == result && f.trouble == trouble)
             return f;
@@ -57,8 +57,8 @@ bool ConnectNetworkPort(CSerialCom &link, const PortOptions &o, std::string *why
         *why = c.error;
         return false;
     }
-    if (link.Attach(c.transport) != SERIAL_OPEN_OK) {
-        *why = FindFailure(SERIAL_OPEN_THREAD_FAILED, 0).reason;
+    if (link.Attach(c.transport) != kSerialOpenOk) {
+        *why = FindFailure(kSerialOpenThreadFailed, 0).reason;
         return false;
     }
     return true;
@@ -79,7 +79,7 @@ int OpenNetworkPort(CSerialCom &link, const PortOptions &o)
 bool TryOpenPort(CSerialCom &link, const PortOptions &o)
 {
     if (!net::IsNetworkPort(o.port))
-        return link.Open(PortDevice(o.port).c_str(), static_cast<int16_t>(o.baud)) == SERIAL_OPEN_OK;
+        return link.Open(PortDevice(o.port).c_str(), static_cast<int16_t>(o.baud)) == kSerialOpenOk;
     std::string why;
     return ConnectNetworkPort(link, o, &why);
 }
@@ -98,7 +98,7 @@ int OpenPort(CSerialCom &link, const PortOptions &o)
         return OpenNetworkPort(link, o);
     const std::string device = PortDevice(o.port);
     const int16_t result = link.Open(device.c_str(), static_cast<int16_t>(o.baud));
-    if (result == SERIAL_OPEN_OK)
+    if (result == kSerialOpenOk)
         return kExitOk;
     // The reason in plain words, then the system's own, as it said them for the failing step.
     const int error = link.OpenError();

@@ -29,15 +29,15 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     Close();
     m_openError = NoNameError();
     if (portName == nullptr)
-        return SERIAL_OPEN_DEVICE_FAILED;
+        return kSerialOpenDeviceFailed;
     std::shared_ptr<Reader> r;
     const int16_t opened = OpenDevice(portName, baud, &r, &m_openError);
-    if (opened != SERIAL_OPEN_OK)
+    if (opened != kSerialOpenOk)
         return opened;  // the device, if it opened, closes with r
     m_stop = 0;
     void *thread = StartReader(this, r, &m_openError);
     if (thread == nullptr)
-        return SERIAL_OPEN_THREAD_FAILED;
+        return kSerialOpenThreadFailed;
     m_openError = 0;
     m_hThread = thread;
     m_hPort = DeviceOf(*r);
@@ -48,7 +48,7 @@ int16_t CSerialCom::Open(const char *portName, int16_t baud)
     // The far end sees the port ready only once it can answer.
     SetRts(*r, true);
     SetDtr(*r, true);
-    return SERIAL_OPEN_OK;
+    return kSerialOpenOk;
 }
 
 int CSerialCom::Close()

@@ -11,11 +11,11 @@ class PortTransport;
 
 // Results of CSerialCom::Open.
 enum SerialOpenResult : int16_t {
-    SERIAL_OPEN_OK = 1,
-    SERIAL_OPEN_DEVICE_FAILED = -1,    // the device could not be opened
-    SERIAL_OPEN_TIMEOUTS_FAILED = -2,  // the time-outs were refused
-    SERIAL_OPEN_LINE_FAILED = -3,      // the line settings were refused
-    SERIAL_OPEN_THREAD_FAILED = -4,    // the reader thread could not be started
+    kSerialOpenOk = 1,
+    kSerialOpenDeviceFailed = -1,    // the device could not be opened
+    kSerialOpenTimeoutsFailed = -2,  // the time-outs were refused
+    kSerialOpenLineFailed = -3,      // the line settings were refused
+    kSerialOpenThreadFailed = -4,    // the reader thread could not be started
 };
 
 class CSerialCom {
@@ -75,7 +75,7 @@ private:
     // system's reason in *error as it happens.
     static int NoNameError();  // the reason a port without a name gives
     // Opens the device exclusively into a new reader, with the line and time-outs set and the
-    // means to wake the reader made: SERIAL_OPEN_OK, or the step that failed.
+    // means to wake the reader made: kSerialOpenOk, or the step that failed.
     static int16_t OpenDevice(const char *portName, int16_t baud, std::shared_ptr<Reader> *reader,
                               int *error);
     // Starts the reader thread of an opened device: its handle, nullptr when it cannot start.

@@ -158,22 +158,22 @@ int OpenExclusive(const char *portName)
     return fd;
 }
 
-// Applies the line on an opened device: SERIAL_OPEN_OK, or the step that failed with errno
+// Applies the line on an opened device: kSerialOpenOk, or the step that failed with errno
 // set as it left it.
 int16_t ConfigureLine(int fd, int16_t baud)
 {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
-        return SERIAL_OPEN_TIMEOUTS_FAILED;  // not a terminal: no read timing to set
+        return kSerialOpenTimeoutsFailed;  // not a terminal: no read timing to set
     if (!MakeRawLine(&tio, baud)) {
         errno = EINVAL;  // a rate the terminal has no name for
-        return SERIAL_OPEN_LINE_FAILED;
+        return kSerialOpenLineFailed;
     }
     if (tcsetattr(fd, TCSANOW, &tio) != 0)
-        return SERIAL_OPEN_LINE_FAILED;
+        return kSerialOpenLineFailed;
     SetModemLine(fd, TIOCM_DTR, true);
     SetModemLine(fd, TIOCM_RTS, false);
-    return SERIAL_OPEN_OK;
+    return kSerialOpenOk;
 }
 
 }  // namespace
@@ -244,18 +244,18 @@ int16_t CSerialCom::OpenDevice(const char *portName, int16_t baud, std::shared_p
     r->fd = OpenExclusive(portName);
     *error = errno;  // each failing step leaves its reason; r's close must not change it
     if (r->fd < 0)
-        return SERIAL_OPEN_DEVICE_FAILED;
+        return kSerialOpenDeviceFailed;
     const int16_t line = ConfigureLine(r->fd, baud);
     *error = errno;
-    if (line != SERIAL_OPEN_OK)
+    if (line != kSerialOpenOk)
         return line;  // r closes the device
     r->writeMsPerByte = WriteMsPerByte(baud);  // the line took the rate: >= 1
     if (pipe2(r->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         *error = errno;
-        return SERIAL_OPEN_THREAD_FAILED;
+        return kSerialOpenThreadFailed;
     }
     *reader = std::move(r);
-    return SERIAL_OPEN_OK;
+    return kSerialOpenOk;
 }
 
 void *CSerialCom::StartReader(CSerialCom *owner, const std::shared_ptr<Reader> &r, int *error)

@@ -8,7 +8,7 @@ int16_t CSerialCom::Attach(std::shared_ptr<PortTransport> transport)
 {
     Close();
     if (!transport)
-        return SERIAL_OPEN_DEVICE_FAILED;
+        return kSerialOpenDeviceFailed;
     {
         std::lock_guard<std::mutex> lock(m_readerLock);
         m_transport = transport;
@@ -16,9 +16,9 @@ int16_t CSerialCom::Attach(std::shared_ptr<PortTransport> transport)
     }
     if (!transport->Start(this)) {
         CloseTransport();
-        return SERIAL_OPEN_THREAD_FAILED;
+        return kSerialOpenThreadFailed;
     }
-    return SERIAL_OPEN_OK;
+    return kSerialOpenOk;
 }
 
 std::shared_ptr<PortTransport> CSerialCom::AcquireTransport()

@@ -293,7 +293,7 @@ int16_t CSerialCom::OpenDevice(const char *portName, int16_t baud, std::shared_p
                           FILE_FLAG_OVERLAPPED, nullptr);
     *error = static_cast<int>(GetLastError());
     if (r->port == INVALID_HANDLE_VALUE)
-        return SERIAL_OPEN_DEVICE_FAILED;
+        return kSerialOpenDeviceFailed;
 
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -304,7 +304,7 @@ int16_t CSerialCom::OpenDevice(const char *portName, int16_t baud, std::shared_p
     timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
     if (!SetCommTimeouts(r->port, &timeouts)) {
         *error = static_cast<int>(GetLastError());
-        return SERIAL_OPEN_TIMEOUTS_FAILED;  // r closes the handle
+        return kSerialOpenTimeoutsFailed;  // r closes the handle
     }
 
     // Built from zero, not from the port's state: flags 0x11 are fBinary and DTR enabled.
@@ -319,16 +319,16 @@ int16_t CSerialCom::OpenDevice(const char *portName, int16_t baud, std::shared_p
     dcb.StopBits = ONESTOPBIT;
     if (!SetCommState(r->port, &dcb)) {
         *error = static_cast<int>(GetLastError());
-        return SERIAL_OPEN_LINE_FAILED;
+        return kSerialOpenLineFailed;
     }
 
     r->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (r->stopEvent == nullptr) {
         *error = static_cast<int>(GetLastError());
-        return SERIAL_OPEN_THREAD_FAILED;
+        return kSerialOpenThreadFailed;
     }
     *reader = std::move(r);
-    return SERIAL_OPEN_OK;
+    return kSerialOpenOk;
 }
 
 void *CSerialCom::StartReader(CSerialCom *owner, const std::shared_ptr<Reader> &r, int *error)

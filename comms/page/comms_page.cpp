@@ -162,7 +162,7 @@ void CCommsDlg::OnLogSwitch(WindowHandle page)
 int CGenisysProtocol::OpenPort(const char *portName, int16_t baud)
 {
     const int16_t result = Open(portName, baud);
-    if (result == SERIAL_OPEN_OK) {
+    if (result == kSerialOpenOk) {
         m_portOpen = 1;
         return 1;
     }

@@ -95,7 +95,7 @@ public:
 void MeasureReader(HANDLE peer)
 {
     CountingCom com;
-    if (com.Open(kPort, 19200) != SERIAL_OPEN_OK) {
+    if (com.Open(kPort, 19200) != kSerialOpenOk) {
         std::printf("cannot open %s\n", kPort);
         return;
     }

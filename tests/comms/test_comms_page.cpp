@@ -181,7 +181,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
     Init({});
     size_t linesWhileBoxOpen = 99;
     fake::OnMessage([&](const fake::Message &) { linesWhileBoxOpen = Log().size(); });
-    fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
+    fake::Serial().openResult = kSerialOpenDeviceFailed;
     theComms.OnAutoOpen(m_h);
 
     EXPECT_EQ(fake::Serial().opens, std::vector<std::string>{"@9600"});
@@ -198,7 +198,7 @@ TEST_F(CommsPageTest, AutoOpenWithoutPortsFailsOnAnEmptyNameAndLogsAfterTheBox)
 TEST_F(CommsPageTest, APortHeldElsewhereIsListedAndItsFailedOpenFallsBackToNone)
 {
     Init({{"COM3", ProbeResult::kBusy}});
-    fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
+    fake::Serial().openResult = kSerialOpenDeviceFailed;
     theComms.OnAutoOpen(m_h);
     const std::vector<fake::Message> boxes = fake::TakeMessages();
     ASSERT_EQ(boxes.size(), 1u);
@@ -253,7 +253,7 @@ TEST_F(CommsPageTest, AFailedReopenLeavesThePortFlagSetButClosingStaysHarmless)
 {
     Init({{"COM1", ProbeResult::kPresent}, {"COM4", ProbeResult::kBusy}});
     theComms.OnAutoOpen(m_h);
-    fake::Serial().openResult = SERIAL_OPEN_DEVICE_FAILED;
+    fake::Serial().openResult = kSerialOpenDeviceFailed;
     Pick(IDC_PORT_LIST, 2);
     fake::TakeMessages();
     EXPECT_FALSE(theLink.IsOpen());

@@ -49,14 +49,14 @@ TEST_F(SerialTest, OpenCloseAndSecondCloseFollowTheLifecycle)
 {
     EXPECT_FALSE(com.IsOpen());
     EXPECT_EQ(com.Close(), 0) << "closing a port never opened";
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk);
     EXPECT_TRUE(com.IsOpen());
     EXPECT_EQ(com.Close(), 1);
     EXPECT_FALSE(com.IsOpen());
     EXPECT_EQ(com.Close(), 0) << "a second Close finds nothing to close";
     const uint8_t byte = 0x41;
     EXPECT_EQ(com.Write(&byte, 1), 0u) << "writing on a closed port";
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK) << "the port was released";
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk) << "the port was released";
     EXPECT_EQ(com.Write(nullptr, 3), 0u);
     EXPECT_EQ(com.Write(&byte, 0), 0u);
     EXPECT_TRUE(peer->ReadExactly(1, 50).empty()) << "a refused write sent something";
@@ -66,7 +66,7 @@ TEST_F(SerialTest, OpenSetsTheLineWhateverThePortHeldAtEachRateOfTheCommsPage)
 {
     for (const int16_t baud : {1200, 2400, 4800, 9600, 19200}) {
         ASSERT_TRUE(peer->LeaveForeignState()) << baud;
-        ASSERT_EQ(com.Open(port.c_str(), baud), SERIAL_OPEN_OK) << baud;
+        ASSERT_EQ(com.Open(port.c_str(), baud), kSerialOpenOk) << baud;
         EXPECT_EQ(peer->LineRate(com), baud);
         peer->ExpectLineSetUp(com, baud);
         com.Close();
@@ -76,7 +76,7 @@ TEST_F(SerialTest, OpenSetsTheLineWhateverThePortHeldAtEachRateOfTheCommsPage)
 TEST_F(SerialTest, EveryByteValuePassesUnchangedBothWaysWhateverThePortHeld)
 {
     ASSERT_TRUE(peer->LeaveForeignState());
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk);
     // Every byte value, CR, LF, XON, XOFF, the editing and signal characters among them.
     Bytes all(256);
     std::iota(all.begin(), all.end(), 0);
@@ -90,7 +90,7 @@ TEST_F(SerialTest, EveryByteValuePassesUnchangedBothWaysWhateverThePortHeld)
 
 TEST_F(SerialTest, AFrameWrittenArrivesByteExact)
 {
-    ASSERT_EQ(com.Open(port.c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 19200), kSerialOpenOk);
     // A configuration write whose data, CRC and terminator-like bytes all need escaping.
     const uint8_t record[14] = {0x10, 0xF0, 0xF6, 0xFF, 0x0A, 0x0D, 0x03, 0x04,
                                 0x11, 0x13, 0x7F, 0x00, 0x1B, 0xF1};
@@ -108,23 +108,23 @@ TEST_F(SerialTest, FailedOpensGiveTheirStepAndLeaveThePortClosed)
     ASSERT_NE(held, nullptr);
     const std::vector<FailedOpen> cases = FailingOpens(port, held->Port());
     RecordingCom holder;
-    ASSERT_EQ(holder.Open(held->Port().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(holder.Open(held->Port().c_str(), 9600), kSerialOpenOk);
     for (const FailedOpen &c : cases) {
         // Each failure also closes a port that was open before it.
-        ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK) << c.name;
+        ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk) << c.name;
         EXPECT_EQ(com.Open(c.name.c_str(), c.baud), c.result) << c.name << " @" << c.baud;
         EXPECT_EQ(com.OpenError(), c.error) << c.name << " @" << c.baud;
         EXPECT_FALSE(com.IsOpen()) << c.name;
         EXPECT_EQ(com.Close(), 0) << c.name;
     }
-    EXPECT_EQ(com.Open(nullptr, 9600), SERIAL_OPEN_DEVICE_FAILED);
+    EXPECT_EQ(com.Open(nullptr, 9600), kSerialOpenDeviceFailed);
     EXPECT_FALSE(com.IsOpen());
     // The held port still works for its holder; this one was let go.
     held->Write(Bytes{1, 2, 3});
     ASSERT_TRUE(holder.WaitBytes(3, 3000));
     EXPECT_EQ(holder.Bytes(), (Bytes{1, 2, 3}));
     RecordingCom other;
-    EXPECT_EQ(other.Open(port.c_str(), 9600), SERIAL_OPEN_OK) << "the failed opens kept the port";
+    EXPECT_EQ(other.Open(port.c_str(), 9600), kSerialOpenOk) << "the failed opens kept the port";
 }
 
 TEST_F(SerialTest, BytesWaitingAtWakeUpArriveIn1024ByteChunksInOrder)
@@ -132,7 +132,7 @@ TEST_F(SerialTest, BytesWaitingAtWakeUpArriveIn1024ByteChunksInOrder)
     const Bytes waiting = Pattern(3000, 3);
     ASSERT_EQ(peer->Write(waiting), waiting.size());
     ASSERT_TRUE(peer->WaitQueued(waiting.size(), 3000));
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk);
     ASSERT_TRUE(com.WaitBytes(waiting.size(), 3000));
     EXPECT_EQ(com.ChunkSizes(), (std::vector<size_t>{1024, 1024, 952}));
     EXPECT_EQ(com.Bytes(), waiting);
@@ -140,7 +140,7 @@ TEST_F(SerialTest, BytesWaitingAtWakeUpArriveIn1024ByteChunksInOrder)
 
 TEST_F(SerialTest, BytesArriveInOrderWhileTheLineIsBusy)
 {
-    ASSERT_EQ(com.Open(port.c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 19200), kSerialOpenOk);
     Bytes sent;
     for (int i = 0; i < 20; ++i) {
         const Bytes burst = Pattern(100 + 37 * i, static_cast<uint8_t>(i));
@@ -153,7 +153,7 @@ TEST_F(SerialTest, BytesArriveInOrderWhileTheLineIsBusy)
 
 TEST_F(SerialTest, WritesFromTwoThreadsAtOnceEachArriveWhole)
 {
-    ASSERT_EQ(com.Open(port.c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 19200), kSerialOpenOk);
     // More than the line buffers: writes are cut short and must be resumed whole.
     constexpr size_t kBlock = 4096;
     constexpr int kBlocks = 12;
@@ -194,13 +194,13 @@ TEST_F(SerialTest, BytesArrivingAsThePortClosesAndReopensAreNeitherLostNorRepeat
         }
     });
     for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(com.Open(port.c_str(), 19200), SERIAL_OPEN_OK) << i;
+        ASSERT_EQ(com.Open(port.c_str(), 19200), kSerialOpenOk) << i;
         SleepMs(3 + i % 7);
         com.Close();
     }
     sending = false;
     sender.join();
-    ASSERT_EQ(com.Open(port.c_str(), 19200), SERIAL_OPEN_OK);  // takes what waited since the close
+    ASSERT_EQ(com.Open(port.c_str(), 19200), kSerialOpenOk);  // takes what waited since the close
     com.WaitBytes(sent.size(), 5000);
     SleepMs(100);  // nothing more should come
     EXPECT_EQ(com.Bytes(), sent);
@@ -210,7 +210,7 @@ TEST_F(SerialTest, CloseDuringAFloodReturnsPromptly)
 {
     // Each chunk takes a while to handle, as a decoder writing log lines would.
     com.hook = [](const uint8_t *, uint32_t) { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
-    ASSERT_EQ(com.Open(port.c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 19200), kSerialOpenOk);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
         const Bytes burst = Pattern(4096, 1);
@@ -236,7 +236,7 @@ TEST_F(SerialTest, ReopeningOnAnotherPortAndRateLeavesTheOldPortBehind)
 {
     std::unique_ptr<FarEnd> second = MakeFarEnd(Cable::kSecond);
     ASSERT_NE(second, nullptr);
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
         const Bytes burst(512, 0xA1);
@@ -244,7 +244,7 @@ TEST_F(SerialTest, ReopeningOnAnotherPortAndRateLeavesTheOldPortBehind)
             peer->Write(burst, 20);
     });
     ASSERT_TRUE(com.WaitBytes(4096, 5000));
-    ASSERT_EQ(com.Open(second->Port().c_str(), 1200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(second->Port().c_str(), 1200), kSerialOpenOk);
     com.Clear();  // from here on only the new port's bytes may arrive
     const Bytes fresh(300, 0xB2);
     second->Write(fresh);
@@ -255,14 +255,14 @@ TEST_F(SerialTest, ReopeningOnAnotherPortAndRateLeavesTheOldPortBehind)
     EXPECT_EQ(com.Bytes(), fresh);
     EXPECT_EQ(second->LineRate(com), 1200);
     RecordingCom other;
-    EXPECT_EQ(other.Open(port.c_str(), 9600), SERIAL_OPEN_OK) << "old port still held";
+    EXPECT_EQ(other.Open(port.c_str(), 9600), kSerialOpenOk) << "old port still held";
 }
 
 TEST_F(SerialTest, AnUnpluggedDeviceNeitherSpinsNorHangsAndIsReportedOnce)
 {
     std::unique_ptr<FarEnd> cable = MakeFarEnd(Cable::kUnpluggable);
     ASSERT_NE(cable, nullptr);
-    ASSERT_EQ(com.Open(cable->Port().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(cable->Port().c_str(), 9600), kSerialOpenOk);
     ASSERT_TRUE(cable->Unplug());
     ASSERT_TRUE(com.WaitStalls(1, 5000)) << "no stall notice";
     const long cpuBefore = ProcessCpuMs();
@@ -280,7 +280,7 @@ TEST_F(SerialTest, AnUnpluggedDeviceNeitherSpinsNorHangsAndIsReportedOnce)
 
     std::unique_ptr<FarEnd> replacement = cable->Replacement();
     ASSERT_NE(replacement, nullptr);
-    ASSERT_EQ(com.Open(replacement->Port().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(replacement->Port().c_str(), 9600), kSerialOpenOk);
     const Bytes hello = {0xFB, 0x01, 0xF6};
     replacement->Write(hello);
     ASSERT_TRUE(com.WaitBytes(hello.size(), 3000));
@@ -304,7 +304,7 @@ protected:
 
 TEST_F(SerialModemLinesTest, OpenRaisesBothLinesAndCloseDropsRtsThenDtr)
 {
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk);
     ASSERT_EQ(com.Close(), 1);
     EXPECT_EQ(com.Close(), 0);  // touches nothing
     // DTR rises with the line settings, then Open raises RTS; its own DTR raise after that
@@ -322,8 +322,8 @@ TEST_F(SerialModemLinesTest, ReopeningDropsTheOldPortsLinesBeforeRaisingTheNewOn
 {
     std::unique_ptr<FarEnd> second = MakeFarEnd(Cable::kSecond);
     ASSERT_NE(second, nullptr);
-    ASSERT_EQ(com.Open(port.c_str(), 9600), SERIAL_OPEN_OK);
-    ASSERT_EQ(com.Open(second->Port().c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(port.c_str(), 9600), kSerialOpenOk);
+    ASSERT_EQ(com.Open(second->Port().c_str(), 19200), kSerialOpenOk);
     const std::vector<ModemChange> all = ReadModemLog(record);
     const std::vector<std::string> devices = Devices(all);
     ASSERT_EQ(devices.size(), 2u);

@@ -51,7 +51,7 @@ protected:
     void StartAndOpen(const std::vector<std::string> &args)
     {
         ASSERT_TRUE(sim.Start(args));
-        ASSERT_EQ(link.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(link.Open(sim.path().c_str(), 9600), kSerialOpenOk);
     }
 
     std::vector<std::string> Lines()
@@ -194,7 +194,7 @@ TEST_F(KlpsimLine, ReplaysACaptureByteForByte)
                                                    static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(sim.Start({"--replay", replay, "--replay-rate", "50000"}));
     RecordingCom com;
-    ASSERT_EQ(com.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(sim.path().c_str(), 9600), kSerialOpenOk);
     EXPECT_TRUE(com.WaitBytes(bytes.size(), 5000));
     EXPECT_EQ(com.Bytes(), bytes);
     std::remove(replay.c_str());
@@ -211,7 +211,7 @@ TEST_F(KlpsimLine, WrongCrcDelayAndSilenceAreServedOnRequest)
 
     SimProcess late;
     ASSERT_TRUE(late.Start({"--delay", "400"}));
-    ASSERT_EQ(link.Open(late.path().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(link.Open(late.path().c_str(), 9600), kSerialOpenOk);
     link.SendFrame(0xFB, 1, nullptr, 0, kConfig);
     EXPECT_TRUE(WaitConfigFrame(250).empty()) << "answered before the delay";
     EXPECT_EQ(WaitConfigFrame(3000).size(), 22u);
@@ -219,7 +219,7 @@ TEST_F(KlpsimLine, WrongCrcDelayAndSilenceAreServedOnRequest)
 
     SimProcess mute;
     ASSERT_TRUE(mute.Start({"--silent"}));
-    ASSERT_EQ(link.Open(mute.path().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(link.Open(mute.path().c_str(), 9600), kSerialOpenOk);
     link.SendFrame(0xFB, 1, nullptr, 0, kConfig);
     EXPECT_TRUE(WaitConfigFrame(500).empty());
 }
@@ -241,7 +241,7 @@ TEST_F(KlpsimLine, ResponsesOfTheWrongLengthAndAForeignAcknowledgementArriveWhol
     for (const Case &c : cases) {
         SimProcess unit;
         ASSERT_TRUE(unit.Start(c.args));
-        ASSERT_EQ(link.Open(unit.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(link.Open(unit.path().c_str(), 9600), kSerialOpenOk);
         const int n = c.header == 0xFC ? 14 : 0;
         ASSERT_EQ(link.SendFrame(c.header, 1, n > 0 ? record : nullptr, n, kConfig), 1);
         const Bytes frame = WaitConfigFrame(3000);
@@ -284,7 +284,7 @@ TEST_F(KlpsimLine, EachUnitMisbehavesAsItsOwnOptionsSay)
     for (const Case &c : cases) {
         SimProcess line;
         ASSERT_TRUE(line.Start(c.args));
-        ASSERT_EQ(link.Open(line.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(link.Open(line.path().c_str(), 9600), kSerialOpenOk);
         ASSERT_EQ(link.SendFrame(0xFB, 3, nullptr, 0, kConfig), 1);
         ASSERT_EQ(link.SendFrame(0xFB, 4, nullptr, 0, kConfig), 1);
         std::vector<uint8_t> answered;
@@ -330,7 +330,7 @@ TEST_F(KlpsimLine, AtALineRateRequestsAreHeardAndAnswersLeaveNoFasterThanTheLine
         SimProcess unit;
         ASSERT_TRUE(unit.Start({"--line-baud", c.baud}));
         RecordingCom com;
-        ASSERT_EQ(com.Open(unit.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(com.Open(unit.path().c_str(), 9600), kSerialOpenOk);
         Bytes requests;
         for (int i = 0; i < c.unheard; ++i)
             requests = Concat({requests, Wire(0xFB, 9, {}, kConfig)});
@@ -361,7 +361,7 @@ TEST_F(KlpsimLine, VanishingMidRunLooksLikeAnUnpluggedAdapter)
 {
     ASSERT_TRUE(sim.Start({"--vanish-after", "300"}));
     RecordingCom com;
-    ASSERT_EQ(com.Open(sim.path().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(sim.path().c_str(), 9600), kSerialOpenOk);
     EXPECT_TRUE(com.WaitStalls(1, 5000));
     EXPECT_EQ(sim.WaitExit(2000), 0);
     EXPECT_EQ(com.Close(), 1);

@@ -100,7 +100,7 @@ TEST(NetPort, RawBytesGoBothWaysAndCloseEndsTheReaderQuietly)
     net::Connection c = net::Connect(Address(false, "127.0.0.1", server.Port()), 9600, 2000ms);
     ASSERT_TRUE(c.transport) << c.error;
     Recorder link;
-    ASSERT_EQ(link.Attach(c.transport), SERIAL_OPEN_OK);
+    ASSERT_EQ(link.Attach(c.transport), kSerialOpenOk);
     EXPECT_TRUE(link.IsOpen());
     server.Accept();
     server.Send(B({0xFB, 0x01, 0xFF, 0xF6}));
@@ -123,7 +123,7 @@ TEST(NetPort, APeerThatGoesAwayIsOneStall)
     net::Connection c = net::Connect(Address(false, "localhost", server.Port()), 9600, 2000ms);
     ASSERT_TRUE(c.transport) << c.error;
     Recorder link;
-    ASSERT_EQ(link.Attach(c.transport), SERIAL_OPEN_OK);
+    ASSERT_EQ(link.Attach(c.transport), kSerialOpenOk);
     server.Accept();
     server.peer.close();
     EXPECT_EQ(link.WaitStalls(1), 1);
@@ -152,7 +152,7 @@ TEST(NetPort, Rfc2217SetsTheLineEscapes255AndDropsTheModemLinesOnClose)
     EXPECT_EQ(settings.substr(settings.size() - 14),
               B({IAC, SB, 44, 5, 11, IAC, SE, IAC, SB, 44, 5, 8, IAC, SE}));  // RTS, DTR on
     Recorder link;
-    ASSERT_EQ(link.Attach(c.transport), SERIAL_OPEN_OK);
+    ASSERT_EQ(link.Attach(c.transport), kSerialOpenOk);
     server.Send(B({0xF2, IAC, IAC, 0x07, IAC, 241, 0xF6}));  // a doubled 255 and a NOP
     EXPECT_EQ(link.WaitReceived(4), B({0xF2, 0xFF, 0x07, 0xF6}));
     EXPECT_EQ(link.Send(B({0xFF, 0x01})), 2u);

@@ -101,12 +101,12 @@ std::unique_ptr<FarEnd> MakeFarEnd(Cable)
 std::vector<FailedOpen> FailingOpens(const std::string &port, const std::string &held)
 {
     return {
-        {"/dev/klp-no-such-port", 9600, SERIAL_OPEN_DEVICE_FAILED, ENOENT},
-        {held, 9600, SERIAL_OPEN_DEVICE_FAILED, EWOULDBLOCK},  // another holder has it
-        {"/tmp", 9600, SERIAL_OPEN_DEVICE_FAILED, EISDIR},
-        {"/dev/null", 9600, SERIAL_OPEN_TIMEOUTS_FAILED, ENOTTY},  // not a terminal
-        {port, 1234, SERIAL_OPEN_LINE_FAILED, EINVAL},             // no such line rate
-        {port, 1, SERIAL_OPEN_LINE_FAILED, EINVAL},
+        {"/dev/klp-no-such-port", 9600, kSerialOpenDeviceFailed, ENOENT},
+        {held, 9600, kSerialOpenDeviceFailed, EWOULDBLOCK},  // another holder has it
+        {"/tmp", 9600, kSerialOpenDeviceFailed, EISDIR},
+        {"/dev/null", 9600, kSerialOpenTimeoutsFailed, ENOTTY},  // not a terminal
+        {port, 1234, kSerialOpenLineFailed, EINVAL},             // no such line rate
+        {port, 1, kSerialOpenLineFailed, EINVAL},
     };
 }
 
@@ -197,7 +197,7 @@ private:
             char opened = 0;
             if (attempt == kSerialCom) {
                 RecordingCom com;
-                opened = com.Open(path.c_str(), 9600) == SERIAL_OPEN_OK;
+                opened = com.Open(path.c_str(), 9600) == kSerialOpenOk;
             } else {
                 SetAdminCapability(false);
                 const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -248,11 +248,11 @@ TEST_F(SerialPosixTest, NoOneElseOpensTheDeviceUntilItIsClosed)
     };
     const Case cases[] = {
         {"a second CSerialCom here",
-         [&] { RecordingCom second; return second.Open(peer.path().c_str(), 9600) == SERIAL_OPEN_OK; }},
+         [&] { RecordingCom second; return second.Open(peer.path().c_str(), 9600) == kSerialOpenOk; }},
         {"CSerialCom in another process", [&] { return other.Try(OtherProcess::kSerialCom); }},
         {"a program that takes no lock", [&] { return other.Try(OtherProcess::kPlainOpen); }},
     };
-    ASSERT_EQ(com.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(peer.path().c_str(), 9600), kSerialOpenOk);
     for (const Case &c : cases)
         EXPECT_FALSE(c.opens()) << c.who << " opened a held port";
     com.Close();
@@ -264,9 +264,9 @@ TEST_F(SerialPosixTest, DestroyingAnOpenPortClosesIt)
 {
     {
         RecordingCom scoped;
-        ASSERT_EQ(scoped.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK);
+        ASSERT_EQ(scoped.Open(peer.path().c_str(), 9600), kSerialOpenOk);
     }
-    EXPECT_EQ(com.Open(peer.path().c_str(), 9600), SERIAL_OPEN_OK);
+    EXPECT_EQ(com.Open(peer.path().c_str(), 9600), kSerialOpenOk);
 }
 
 TEST_F(SerialPosixTest, OneLargeWriteArrivesWholeAndInOrder)
@@ -277,7 +277,7 @@ TEST_F(SerialPosixTest, OneLargeWriteArrivesWholeAndInOrder)
     std::vector<uint8_t> data(64 * 1024);
     for (uint8_t &b : data)
         b = static_cast<uint8_t>(prng() >> 24);
-    ASSERT_EQ(com.Open(peer.path().c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(peer.path().c_str(), 19200), kSerialOpenOk);
     std::vector<uint8_t> received;
     std::thread drain([&] { received = peer.ReadExactly(data.size(), 10000); });
     EXPECT_EQ(com.Write(data.data(), static_cast<uint32_t>(data.size())), data.size());
@@ -288,7 +288,7 @@ TEST_F(SerialPosixTest, OneLargeWriteArrivesWholeAndInOrder)
 
 TEST_F(SerialPosixTest, AWriteCutShortByAHangUpReturnsTheBytesThatWentOut)
 {
-    ASSERT_EQ(com.Open(peer.path().c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(peer.path().c_str(), 19200), kSerialOpenOk);
     const std::vector<uint8_t> data = Pattern(64 * 1024, 1);  // far more than a terminal holds
     uint32_t written = 0;
     std::thread writer([&] { written = com.Write(data.data(), static_cast<uint32_t>(data.size())); });

@@ -226,11 +226,11 @@ std::unique_ptr<FarEnd> MakeFarEnd(Cable cable)
 std::vector<FailedOpen> FailingOpens(const std::string &, const std::string &held)
 {
     std::vector<FailedOpen> cases = {  // not mapped to any device
-        {"COM29", 9600, SERIAL_OPEN_DEVICE_FAILED, ERROR_FILE_NOT_FOUND},
-        {"\\\\.\\COM30", 9600, SERIAL_OPEN_DEVICE_FAILED, ERROR_FILE_NOT_FOUND},
+        {"COM29", 9600, kSerialOpenDeviceFailed, ERROR_FILE_NOT_FOUND},
+        {"\\\\.\\COM30", 9600, kSerialOpenDeviceFailed, ERROR_FILE_NOT_FOUND},
     };
     if (HeldPortsRefuseOpens(held.c_str()))
-        cases.push_back({held, 9600, SERIAL_OPEN_DEVICE_FAILED, ERROR_ACCESS_DENIED});
+        cases.push_back({held, 9600, kSerialOpenDeviceFailed, ERROR_ACCESS_DENIED});
     else
         std::printf("note: held ports are not exclusive here; that case is left out\n");
     return cases;
@@ -289,7 +289,7 @@ TEST_F(SerialWin32Test, CloseServesAReaderThatWaitsForTheClosingThread)
 
     const std::unique_ptr<FarEnd> peer = MakeFarEnd(Cable::kFirst);
     ASSERT_NE(peer, nullptr);
-    ASSERT_EQ(com.Open(peer->Port().c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(com.Open(peer->Port().c_str(), 19200), kSerialOpenOk);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
         const Bytes burst = Pattern(1024, 3);
@@ -338,7 +338,7 @@ TEST_F(SerialWin32Test, FramesTricklingInLeaveTheProcessHeapAsItWas)
     const std::unique_ptr<FarEnd> peer = MakeFarEnd(Cable::kFirst);
     ASSERT_NE(peer, nullptr);
     CountingCom reader;
-    ASSERT_EQ(reader.Open(peer->Port().c_str(), 19200), SERIAL_OPEN_OK);
+    ASSERT_EQ(reader.Open(peer->Port().c_str(), 19200), kSerialOpenOk);
     const Bytes poll = {0xFB, 0x05, 0xF6};
     ASSERT_EQ(peer->Write(poll), poll.size());
     // Whatever earlier tests left on the line comes first; then the reader is asleep again.
