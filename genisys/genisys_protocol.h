@@ -35,7 +35,7 @@ public:
 
     // Opens the port, or shows what failed; 1 when open, 0 after a failure was shown. It is the
     // Comms page's way in and shows a message box, so it is defined with that page
-    // (comms/comms_page.cpp), not in the link core.
+    // (comms/page/comms_page.cpp), not in the link core.
     int OpenPort(const char *portName, int16_t baud);
 
     std::atomic<int32_t> m_slaveToConfig{1};  // "slave to config" address, edited on the Comms page
