@@ -45,7 +45,9 @@ bool Shows(const genisys::LineEvent &line, bool showPolls);
 // One message stamped from the clock for a log: its line as Build makes it and, when it goes to a
 // file, the date and TAB that lead it in CommsLog.txt.
 struct StampedLine {
-    char time[kBufferSize] = "";
+    StampedLine() { time[0] = '\0'; }  // no time until the clock is read; nothing else cleared
+
+    char time[kBufferSize];
     char line[kBufferSize];
     size_t length = 0;
     char prefix[kBufferSize];
