@@ -21,25 +21,17 @@ namespace {
 constexpr size_t kMaxHeldBytes = 1 << 16;
 constexpr size_t kMaxHeldSegments = 64;
 
-// One direction of one conversation: its own decoder, whose counts add to the whole's.
+// One direction of one conversation: its own decoder, whose lines the printer counts.
 class Stream : public genisys::LinkEvents {
 public:
-    Stream(const std::string &direction, LinePrinter *printer, genisys::CrcChoice crc,
-           uint32_t *polls, uint32_t *acks)
-        : m_direction(direction), m_printer(printer), m_polls(polls), m_acks(acks), m_decoder(this)
+    Stream(const std::string &direction, LinePrinter *printer, genisys::CrcChoice crc)
+        : m_direction(direction), m_printer(printer), m_decoder(this)
     {
         m_decoder.SetCrc(crc);
     }
 
     void OnLine(const genisys::LineEvent &line) override { m_printer->OnLine(line); }
-    void OnCounters(uint32_t polls, uint32_t acks) override
-    {
-        *m_polls += polls - m_lastPolls;
-        *m_acks += acks - m_lastAcks;
-        m_lastPolls = polls;
-        m_lastAcks = acks;
-        m_printer->OnCounters(*m_polls, *m_acks);
-    }
+    void OnCounters(uint32_t, uint32_t) override {}
     void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
     void OnPortStalled() override {}
     void OnCrcChosen(genisys::CrcChoice crc) override { m_printer->OnCrcChosen(crc); }
@@ -123,8 +115,6 @@ private:
 
     std::string m_direction;
     LinePrinter *m_printer;
-    uint32_t *m_polls, *m_acks;
-    uint32_t m_lastPolls = 0, m_lastAcks = 0;
     CGenisysProtocol m_decoder;
     bool m_started = false;
     uint32_t m_next = 0;
@@ -176,7 +166,6 @@ int RunCaptureDecode(const DecodeOptions &o)
     print.json = o.json;
     print.stamped = false;
     LinePrinter printer(print, nullptr);
-    uint32_t polls = 0, acks = 0;
     std::map<std::string, std::unique_ptr<Stream>> streams;  // by direction
     Packet packet;
     size_t packets = 0;
@@ -192,7 +181,7 @@ int RunCaptureDecode(const DecodeOptions &o)
             s.kind == klp::Segment::Kind::kSerial ? "line" : s.source + " > " + s.destination;
         std::unique_ptr<Stream> &stream = streams[(s.kind == klp::Segment::Kind::kUdp ? "udp " : "") + direction];
         if (!stream)
-            stream.reset(new Stream(direction, &printer, o.crc, &polls, &acks));
+            stream.reset(new Stream(direction, &printer, o.crc));
         const std::string time = CaptureTimeText(packet.seconds, packet.microseconds);
         printer.SetSource(time, direction);
         if (s.kind == klp::Segment::Kind::kTcp)

@@ -156,12 +156,6 @@ void LinePrinter::OnCrcChosen(genisys::CrcChoice crc)
 
 LinePrinter::LinePrinter(const PrintOptions &o, StopSignal *stop) : m_o(o), m_stop(stop) {}
 
-void LinePrinter::OnCounters(uint32_t polls, uint32_t acks)
-{
-    m_polls = polls;
-    m_acks = acks;
-}
-
 void LinePrinter::OnPortStalled()
 {
     if (m_stop)
@@ -314,12 +308,20 @@ void LinePrinter::Count(const genisys::LineEvent &line, const char *time)
     m_lastSeen[line.address][n] = '\0';
 }
 
+// The stations' polls and acknowledgements are the decoder's counts: it counts exactly the
+// lines it reports as such. Summed here, they run on across a reopened port's new decoder and
+// across a capture's streams, each with a decoder of its own.
 void LinePrinter::PrintCounter()
 {
+    uint32_t polls = 0, acks = 0;
+    for (const StationCounts &s : m_stations) {
+        polls += s.polls;
+        acks += s.acks;
+    }
     if (m_o.json)
-        PrintJson({{"type", "counter"}, {"polls", m_polls}, {"acks", m_acks}});
+        PrintJson({{"type", "counter"}, {"polls", polls}, {"acks", acks}});
     else
-        std::printf("Polls/ACKs: %u/%u\n", m_polls, m_acks);
+        std::printf("Polls/ACKs: %u/%u\n", polls, acks);
 }
 
 void LinePrinter::PrintSummary()

@@ -31,7 +31,7 @@ public:
     LinePrinter(const PrintOptions &o, StopSignal *stop);
 
     void OnLine(const genisys::LineEvent &line) override;
-    void OnCounters(uint32_t polls, uint32_t acks) override;
+    void OnCounters(uint32_t, uint32_t) override {}  // PrintCounter sums the stations' counts
     void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
     void OnPortStalled() override;
     void OnCrcChosen(genisys::CrcChoice crc) override;
@@ -69,7 +69,6 @@ private:
     std::FILE *m_log = nullptr;
     std::string m_logPath;
     unsigned m_logReopens = 0;  // the requests seen when the log was last opened
-    uint32_t m_polls = 0, m_acks = 0;
     StationCounts m_stations[256] = {};
     char m_lastSeen[256][32] = {};
 };

@@ -37,8 +37,9 @@ public:
             m_metrics->OnLine(line);
         m_printer->OnLine(line);
     }
-    void OnCounters(uint32_t polls, uint32_t acks) override { m_printer->OnCounters(polls, acks); }
+    void OnCounters(uint32_t, uint32_t) override {}  // the printer counts the lines
     void OnConfigFrame(const uint8_t *, uint8_t, uint32_t) override {}
+    void OnCrcChosen(genisys::CrcChoice crc) override { m_printer->OnCrcChosen(crc); }
     void OnPortStalled() override
     {
         if (m_metrics)

@@ -339,6 +339,12 @@ class FilesAndUsage(Case):
                           or o.get("header") == "F2" and o.get("kind") == "traffic"]
                 self.assertEqual(len(secure), good)
         self.expect(run("decode", "--crc", "xmodem", CAPTURE), 2, r"--crc")
+        # A monitor says its choice too, from the line's frames (klpsim's CRC starts at 0).
+        with Sim("--traffic", "100") as sim:
+            result = run("monitor", "--port", sim.port, "--crc", "auto", "--duration", "1")
+        self.expect(result, 0)
+        self.assertEqual(result.stderr,
+                         "klp: --crc auto: the frames pass CRC-16/ARC (starting at 0, the page's).\n")
 
 
 class UnitExchange(Case):
@@ -708,7 +714,7 @@ class Monitor(Case):
     def test_an_unplugged_port_is_watched_again_with_reopen(self):
         link = self.path("com")
         first = Sim("--traffic", "100", "--stations", "5", "--link", link, "--vanish-after", "800")
-        proc = subprocess.Popen([KLP, "monitor", "--port", link, "--reopen", "--duration", "5"],
+        proc = subprocess.Popen([KLP, "monitor", "--port", link, "--reopen", "--polls", "--duration", "5"],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="latin-1")
         try:
             first.proc.wait(10)
@@ -721,9 +727,12 @@ class Monitor(Case):
                 proc.kill()
         self.assertEqual(proc.returncode, 0, err)
         self.assertRegex(err, r"stopped responding .*waiting for it to come back\.\nklp: port .* is back; watching it again\.\n$")
-        lines, _, _ = self.lines_and_counter(out)
+        lines, (polls, acks), _ = self.lines_and_counter(out)
         self.assertTrue(any(" ID 5 Rx" in line or "\tID 5 Rx" in line for line in lines))
         self.assertTrue(any("\tID 6 Rx" in line for line in lines), "lines after the port came back")
+        # The counter is the whole watch's, before the port went away and after it came back.
+        self.assertEqual((polls, acks), (sum("Rx: Poll message" in line for line in lines),
+                                         sum("Rx: Ack " in line for line in lines)))
 
     def test_output_or_log_that_cannot_be_written_is_file_trouble(self):
         # (arguments, where standard output goes, exit code, message); {port} is the unit's.
