@@ -108,11 +108,15 @@ void StampedLine::ReadClock(bool dated)
 {
     sys::TimeText(time, sizeof time);
     prefixLength = 0;
-    if (dated) {
-        char date[kBufferSize];
-        sys::DateText(date, sizeof date);
-        prefixLength = DatePrefix(prefix, date);
-    }
+    if (dated)
+        ReadDate();
+}
+
+void StampedLine::ReadDate()
+{
+    char date[kBufferSize];
+    sys::DateText(date, sizeof date);
+    prefixLength = DatePrefix(prefix, date);
 }
 
 void StampedLine::Build(Message &m)

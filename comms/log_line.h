@@ -56,6 +56,8 @@ struct StampedLine {
 
     // Reads the clock's time, and its date too when the line is dated (it goes to a file).
     void ReadClock(bool dated);
+    // Reads the clock's date alone, for a line whose time was read without it.
+    void ReadDate();
     // m's line, stamped with the time read.
     void Build(Message &m);
     const char *Text() const { return line + textStart; }

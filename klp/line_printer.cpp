@@ -11,10 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "comms/log_line.h"
-#include "genisys/genisys_frame.h"
 #include "genisys/line_text.h"
 #include "klp/output.h"
-#include "platform/clock.h"
 
 namespace klp {
 
@@ -166,14 +164,13 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
 {
     logline::StampedLine s;
     if (m_o.stamped)
-        s.ReadClock(!m_logPath.empty());
+        s.ReadClock(false);  // the date only for a line that is logged
     // A capture's line was last seen at its packet's time.
     Count(line, m_direction.empty() ? s.time : m_sourceTime.c_str());
     if (!logline::Shows(line, m_o.polls))
         return;
-    logline::Message m;
-    if (!logline::FromText(m, line.text, line.length))
-        return;
+    if (line.length == 0)
+        return;  // nothing to show
     if (!m_o.stamped) {
         // A capture's lines are shown whole: there is no time stamp to share the line with.
         char whole[genisys::kLineTextSize + 1];
@@ -182,6 +179,10 @@ void LinePrinter::OnLine(const genisys::LineEvent &line)
         Print(line, s.time, whole, logline::KeepPrintable(whole, n));
         return;
     }
+    logline::Message m;
+    logline::FromText(m, line.text, line.length);
+    if (!m_logPath.empty())
+        s.ReadDate();
     s.Build(m);
     Log(s);
     if (m_o.stamp == Stamp::kPage) {
