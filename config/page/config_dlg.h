@@ -5,12 +5,14 @@
 #include "config/config_record.h"
 #include "config/exchange.h"
 #include "platform/dialog.h"
+#include "platform/file_dialog.h"
 
 class CConfigDlg {
 public:
-    static constexpr int kPathSize = 260;         // file paths, with the terminating zero
+    static constexpr int kPathSize = sys::kPathSize;  // file paths, with the terminating zero
 
-    enum BrowseMode { kBrowseOpen = 1, kBrowseSave = 2 };
+    // The file dialogs, by the numbers the platform's take.
+    enum BrowseMode { kBrowseOpen = sys::kOpenDialog, kBrowseSave = sys::kSaveDialog };
 
     virtual ~CConfigDlg() {}
 

@@ -2,18 +2,11 @@
 // platform's file dialogs.
 #include "config/page/config_dlg.h"
 #include "config/record_file.h"
-#include "platform/file_dialog.h"
 #include "platform/system.h"
 
-static_assert(CConfigDlg::kBrowseOpen == sys::kOpenDialog &&
-                  CConfigDlg::kBrowseSave == sys::kSaveDialog &&
-                  CConfigDlg::kPathSize == sys::kPathSize,
-              "the page asks for the dialogs by the platform's numbers, into a path of its size");
-
+// An unknown mode shows no dialog: the platform's dialogs refuse it.
 char *CConfigDlg::BrowseConfigFile(WindowHandle owner, char *path, int mode)
 {
-    if (mode != kBrowseOpen && mode != kBrowseSave)
-        return nullptr;
     return sys::ChooseConfigFile(owner, mode, path) ? path : nullptr;
 }
 
