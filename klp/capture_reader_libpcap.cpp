@@ -9,7 +9,7 @@ namespace {
 
 class PcapReader : public CaptureReader {
 public:
-    explicit PcapReader(pcap_t *p) : m_pcap(p), m_nano(pcap_get_tstamp_precision(p) == PCAP_TSTAMP_PRECISION_NANO) {}
+    explicit PcapReader(pcap_t *p) : m_pcap(p) {}
     ~PcapReader() override { pcap_close(m_pcap); }
 
     bool Next(Packet *packet) override
@@ -19,8 +19,8 @@ public:
         const int result = pcap_next_ex(m_pcap, &header, &data);
         if (result == 1) {
             packet->seconds = header->ts.tv_sec;
-            packet->microseconds = static_cast<uint32_t>(m_nano ? header->ts.tv_usec / 1000
-                                                                : header->ts.tv_usec);
+            // Opened for microseconds: libpcap scales a nanosecond file's stamps to them.
+            packet->microseconds = static_cast<uint32_t>(header->ts.tv_usec);
             packet->linkType = pcap_datalink(m_pcap);
             packet->data = data;
             packet->length = header->caplen;
@@ -35,7 +35,6 @@ public:
 
 private:
     pcap_t *m_pcap;
-    bool m_nano;
     std::string m_failure;
 };
 

@@ -259,6 +259,8 @@ int RunMonitor(const MonitorOptions &o)
     return code;
 }
 
+namespace {
+
 // A name that says network capture on bytes that are none: refused rather than decoded as
 // line bytes, which would print pages of unknown data.
 bool NamedLikeACapture(const std::string &name)
@@ -270,6 +272,8 @@ bool NamedLikeACapture(const std::string &name)
     }
     return false;
 }
+
+}  // namespace
 
 int RunDecode(const DecodeOptions &o)
 {
@@ -286,10 +290,9 @@ int RunDecode(const DecodeOptions &o)
     const size_t headLength = std::fread(head, 1, sizeof head, in);
     const FileKind kind = KindOfCapture(head, headLength);
     if (kind != FileKind::kRaw) {
-        if (!fromStdin)
-            std::fclose(in);
         if (fromStdin)
             return Fail(kExitFile, "a network capture is read from a file: give its name.");
+        std::fclose(in);
         return RunCaptureDecode(o);
     }
     if (!fromStdin && NamedLikeACapture(o.file)) {

@@ -3,14 +3,14 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
+#include "genisys/genisys_frame.h"
 #include "klp/packet_parse.h"
 
 namespace klp {
 
 namespace {
-
-constexpr uint8_t kTerminator = 0xF6;
 
 void Put32(std::string *out, uint32_t v) { out->append(reinterpret_cast<const char *>(&v), 4); }
 void Put16(std::string *out, uint16_t v) { out->append(reinterpret_cast<const char *>(&v), 2); }
@@ -71,7 +71,7 @@ void PcapWriter::Add(const uint8_t *bytes, uint32_t count)
 {
     uint32_t start = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (bytes[i] != kTerminator)
+        if (bytes[i] != genisys::kTerminator)
             continue;
         m_pending.append(reinterpret_cast<const char *>(bytes + start), i + 1 - start);
         Packet(reinterpret_cast<const uint8_t *>(m_pending.data()), m_pending.size());
@@ -95,7 +95,7 @@ void PcapWriter::Packet(const uint8_t *bytes, size_t count)
     Put32(&body, static_cast<uint32_t>(count));
     Put32(&body, static_cast<uint32_t>(count));
     body.append(reinterpret_cast<const char *>(bytes), count);
-    const std::string block = Block(6, body);
+    const std::string block = Block(6, std::move(body));
     if (std::fwrite(block.data(), 1, block.size(), m_file) != block.size())
         m_failed = true;
 }

@@ -120,7 +120,7 @@ void TelnetComPort::Receive(const uint8_t *bytes, size_t count, std::string *dat
             break;
         case State::kSubIac:
             if (b == kSe) {
-                SubNegotiation(reply);
+                SubNegotiation();
                 m_state = State::kData;
             } else {
                 m_sub.push_back(static_cast<char>(b));  // IAC IAC inside: one 255
@@ -154,7 +154,7 @@ void TelnetComPort::Negotiate(uint8_t verb, uint8_t option, std::string *reply)
     }
 }
 
-void TelnetComPort::SubNegotiation(std::string *)
+void TelnetComPort::SubNegotiation()
 {
     if (m_sub.size() < 2 || static_cast<uint8_t>(m_sub[0]) != kOptionComPort)
         return;

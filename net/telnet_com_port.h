@@ -35,7 +35,7 @@ public:
 private:
     enum class State { kData, kIac, kOption, kSub, kSubIac };
     void Negotiate(uint8_t verb, uint8_t option, std::string *reply);
-    void SubNegotiation(std::string *reply);
+    void SubNegotiation();
     std::string Settings() const;
 
     uint32_t m_baud;

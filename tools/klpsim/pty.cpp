@@ -52,19 +52,14 @@ bool WaitFor(int fd, short events, int ms)
 
 }  // namespace
 
-uint32_t MonotonicMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(ts.tv_sec * 1000u + ts.tv_nsec / 1000000);
-}
-
 uint64_t MonotonicNs()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
+
+uint32_t MonotonicMs() { return static_cast<uint32_t>(MonotonicNs() / 1000000u); }
 
 Pty::~Pty()
 {
