@@ -93,6 +93,8 @@ private:
     // Writes to the device as Write promises, whole against other writers.
     static uint32_t WriteDevice(Reader &reader, const uint8_t *bytes, uint32_t count);
 
+    // The port's fields as the program has always had them. The reader itself watches the
+    // stop flag of its own open (Reader), so that one left behind never sees a later open's.
     void *m_hThread = nullptr;          // the open's reader thread; meaningful only while open
     std::atomic<int> m_stop{0};         // 0 while the reader is to run, 1 once Close began
     std::atomic<intptr_t> m_hPort{-1};  // INVALID_HANDLE_VALUE / -1 while closed
