@@ -743,6 +743,7 @@ class Monitor(Case):
             (["decode", CAPTURE], "/dev/full", 4, full),
             (["decode", "--json", "--summary", CAPTURE], "/dev/full", 4, full),
             (["show", good], "/dev/full", 4, full),
+            (["read", "--port", "{port}", "--slave", "1", "-o", "-"], "/dev/full", 4, full),
             (["diff", good, other], "/dev/full", 4, full),
             (["monitor", "--port", "{port}", "--duration", "5"], "/dev/full", 4, full),
             (["monitor", "--port", "{port}", "--duration", "5", "--log", "/dev/full"], os.devnull, 4,
