@@ -9,8 +9,6 @@ namespace config {
 
 namespace {
 
-// Every configuration request carries a CRC with the configuration marker and is logged.
-constexpr int kConfigSend = genisys::SEND_CRC | genisys::SEND_CONFIG;
 constexpr size_t kAnswerAddress = 1;  // the answering unit's address in its frame
 
 void Begin(Request &r, uint8_t address)

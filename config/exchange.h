@@ -7,10 +7,14 @@
 #include <cstdint>
 
 #include "config/config_record.h"
+#include "genisys/genisys_frame.h"
 
 class CGenisysProtocol;
 
 namespace config {
+
+// Every configuration request carries a CRC with the configuration marker and is logged.
+constexpr int kConfigSend = genisys::SEND_CRC | genisys::SEND_CONFIG;
 
 constexpr uint32_t kResponseMs = 1000;  // an answer counts this long after its request
 // A request to address 0 is for a unit whose address is unknown: whichever unit replies answers.

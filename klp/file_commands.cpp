@@ -66,8 +66,8 @@ int SaveRecordFile(const std::string &path, const ConfigRecord &record)
 {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
-        return Fail(kExitFile, "Failed to create/open config file: %s (it is a folder; give a "
-                    "file's name).", path.c_str());
+        return Fail(kExitFile, "%s: %s (it is a folder; give a file's name).",
+                    config::SaveFailureText(files::WriteResult::kCreateFailed), path.c_str());
     bool inPlace = false;
     const files::WriteResult result = config::SaveRecordFile(path.c_str(), record, &inPlace);
     if (const char *text = config::SaveFailureText(result))

@@ -17,7 +17,6 @@ namespace klp {
 
 namespace {
 
-using Until = UnitLink::Until;
 
 constexpr int kReadBackTries = 3;  // a unit that takes a little longer to reset still gets found
 

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "config/exchange.h"
 #include "klp/commands.h"
 #include "klp/console.h"
 #include "klp/output.h"
@@ -255,8 +256,7 @@ UnitLink::Clock::duration LineTime(int address, int baud)
 {
     uint8_t wire[genisys::MaxWireLength(0)];
     const size_t bytes = genisys::EncodeFrame(genisys::kHdrPoll, static_cast<uint8_t>(address),
-                                              nullptr, 0, genisys::SEND_CRC | genisys::SEND_CONFIG,
-                                              wire);
+                                              nullptr, 0, config::kConfigSend, wire);
     return std::chrono::microseconds(bytes * 10 * 1000000 / baud);
 }
 

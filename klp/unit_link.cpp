@@ -140,7 +140,7 @@ bool UnitLink::SendRead(config::Request &r, uint8_t address)
     return config::SendReadRequest(m_link, r, address) != 0;
 }
 
-UnitLink::Answers UnitLink::Read(uint8_t address, Ms wait, Until until)
+UnitLink::Answers UnitLink::Read(uint8_t address, Ms wait)
 {
     if (!m_exchange.SendRead(m_link, address))
         return Failure("sending the read request");
@@ -167,8 +167,6 @@ UnitLink::Answers UnitLink::Read(uint8_t address, Ms wait, Until until)
         config::ParseReadResponse(h.bytes, h.length, &response);
         answers.responses.push_back(response);
         answers.garbled.clear();  // whatever else was heard, the unit answered
-        if (until == Until::kFirstAnswer)
-            return answers;
     }
     const Answers failed = Failure("waiting for the answer");
     if (failed.Failed())
@@ -176,7 +174,7 @@ UnitLink::Answers UnitLink::Read(uint8_t address, Ms wait, Until until)
     return answers;
 }
 
-UnitLink::Answers UnitLink::Write(uint8_t address, const ConfigRecord &record, Ms wait, Until until)
+UnitLink::Answers UnitLink::Write(uint8_t address, const ConfigRecord &record, Ms wait)
 {
     if (!m_exchange.SendWrite(m_link, address, record))
         return Failure("sending the record");
@@ -199,8 +197,6 @@ UnitLink::Answers UnitLink::Write(uint8_t address, const ConfigRecord &record, M
             ++answers.acks;
             answers.garbled.clear();
             answers.heardInstead.clear();
-            if (until == Until::kFirstAnswer)
-                return answers;
         } else if (j.verdict == Verdict::kOtherAddress && answers.acks == 0) {
             // Only the unit written to may lead to a commit; keep waiting for it.
             answers.heardInstead = "an acknowledgement from address " + std::to_string(j.address);

@@ -25,9 +25,6 @@ public:
     using Ms = std::chrono::milliseconds;
     using Clock = std::chrono::steady_clock;
 
-    // Whether a wait ends with the first answer or only when its time is up.
-    enum class Until { kFirstAnswer, kWaitEnds };
-
     // What the line said back to one request until its wait ended.
     struct Answers {
         std::vector<config::ReadResponse> responses;  // read: from the address asked, in order
@@ -61,10 +58,9 @@ public:
     int Open();
 
     // Sends a read request to the address and collects what answers it.
-    Answers Read(uint8_t address, Ms wait, Until until = Until::kWaitEnds);
+    Answers Read(uint8_t address, Ms wait);
     // Sends the record to the address and collects its acknowledgements.
-    Answers Write(uint8_t address, const ConfigRecord &record, Ms wait,
-                  Until until = Until::kWaitEnds);
+    Answers Write(uint8_t address, const ConfigRecord &record, Ms wait);
     // Tells the unit to save the record the latest write sent and reset, at the slave ID that
     // record holds; false if nothing went out.
     bool Commit();
@@ -83,7 +79,6 @@ public:
     // What was wrong with a garbled frame: its CRC, or (a read response) its length.
     static std::string GarbledText(const Heard &h);
 
-    const std::string &PortName() const { return m_options.port; }
 
     // The link's events, on the port's reader thread.
     void OnLine(const genisys::LineEvent &line) override;
