@@ -296,15 +296,14 @@ int ScanInBurst(const ScanOptions &o, UnitLink &link, Progress &progress, Listin
     if (!failed.portFailure.empty())
         return Fail(kExitPort, "%s.", failed.portFailure.c_str());
     for (int address = o.from; address <= o.to; ++address) {
-        if (!tally.answers[address].empty())
+        if (!tally.answers[address].empty()) {
             listing.Units(address, tally.answers[address], "answered");
-        else if (!late[address].empty())
+        } else if (!late[address].empty()) {
             listing.Units(address, late[address], "late");
-        else if (!garbled[address].empty())
+            tally.Answered(address, late[address]);  // a unit all the same, perhaps two
+        } else if (!garbled[address].empty()) {
             listing.Garbled(address, garbled[address]);
-        if (tally.answers[address].empty() && late[address].size() > 1)
-            ++tally.doubled;
-        tally.units += tally.answers[address].empty() && !late[address].empty() ? 1 : 0;
+        }
     }
     return Finish(o, tally);
 }

@@ -564,6 +564,11 @@ class Scan(Case):
                 self.assertEqual(sorted(listed), sorted(rows))
                 for address, note in rows.items():
                     self.assertTrue(listed[address].rstrip().endswith(note), listed[address])
+        # A burst too lists a unit that answered only after its window, and counts it found.
+        with Sim("--unit", "3", "--delay", "1100") as sim:
+            result = run("scan", "--burst", "--port", sim.port, "--to", 6, "--wait", 1500)
+        self.expect(result, 0)
+        self.assertRegex(result.stdout, r"\n +3 .* late\n$")
         with Sim("--unit", "5", "--firmware", "2.9", "--mode", "3") as sim:
             units = [json.loads(line) for line in run("scan", "--json", "--port", sim.port, "--from", 4, "--to", 6).stdout.splitlines()]
             self.assertEqual(units, [{"address": 5, "status": "answered", "answers": 1, "firmware": "2.9", "mode": 3,
