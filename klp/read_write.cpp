@@ -137,7 +137,7 @@ int CheckNewAddress(UnitLink &link, const WriteOptions &o, uint8_t slaveId, Writ
         return report.Done(CodeOf(a, kExitPort),
                            (a.interrupted ? "interrupted while checking the new address"
                                           : a.portFailure) + "; nothing was written.");
-    if (a.responses.empty() && a.garbled.empty())
+    if (!a.Heard())
         return kExitOk;
     const std::string taken =
         a.responses.empty()
@@ -156,13 +156,9 @@ int ReadBack(UnitLink &link, const WriteOptions &o, const ConfigRecord &sent, Wr
 {
     const uint8_t slaveId = sent.genisysSlaveId;
     const char kNotChecked[] = "; the record was committed but could not be checked.";
-    UnitLink::Answers back;
     int tries = 0;
-    while (tries < kReadBackTries && back.responses.empty() && back.garbled.empty() &&
-           !back.Failed()) {
-        back = link.Read(slaveId, UnitLink::Ms(o.waitMs));
-        ++tries;
-    }
+    const UnitLink::Answers back =
+        link.ReadTrying(slaveId, UnitLink::Ms(o.waitMs), kReadBackTries, &tries);
     if (back.Failed())
         return report.Done(back.interrupted ? kExitInterrupted : kExitMismatch,
                            AnswerFailure(back, "", slaveId, o.port.port, "", kNotChecked));

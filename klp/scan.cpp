@@ -191,12 +191,7 @@ int ScanInTurn(const ScanOptions &o, UnitLink &link, Progress &progress, Listing
     for (int address = o.from; address <= o.to; ++address) {
         progress.Show(address, o.from, o.to);
         tally.asked[address] = true;
-        UnitLink::Answers a;
-        for (int tried = 0; tried <= o.retries; ++tried) {
-            a = link.Read(static_cast<uint8_t>(address), wait);
-            if (a.Failed() || !a.responses.empty() || !a.garbled.empty())
-                break;
-        }
+        const UnitLink::Answers a = link.ReadTrying(static_cast<uint8_t>(address), wait, 1 + o.retries);
         if (a.interrupted)
             return Interrupted(progress, address);
         if (!a.portFailure.empty()) {

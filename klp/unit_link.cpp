@@ -3,6 +3,8 @@
 // answers and strays.
 #include "klp/unit_link.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -172,6 +174,42 @@ UnitLink::Answers UnitLink::Read(uint8_t address, Ms wait)
     if (failed.Failed())
         return failed;
     return answers;
+}
+
+UnitLink::Answers UnitLink::ReadTrying(uint8_t address, Ms wait, int tries, int *used)
+{
+    Answers a;
+    int n = 0;
+    for (; n < tries && !a.Heard() && !a.Failed(); ++n) {
+        if (n > 0 && TakeLateAnswer(address, &a))
+            break;
+        a = Read(address, wait);
+    }
+    if (used)
+        *used = n;
+    return a;
+}
+
+// A unit slower than the wait answers inside the window of the next request, where its answer
+// would pass for the answer to that one and the unit's second answer for a second unit: the
+// rest of the latest request's window runs out before another is sent.
+bool UnitLink::TakeLateAnswer(uint8_t address, Answers *a)
+{
+    const uint32_t open = m_exchange.Read().requestTick + config::kResponseMs - sys::TickCount();
+    const Clock::time_point deadline =
+        Clock::now() + Ms(static_cast<int32_t>(open) > 0 ? static_cast<int32_t>(open) : 0);
+    const size_t before = m_strays.size();  // older strays answered earlier requests
+    Heard h;
+    while (Next(deadline, &h))
+        KeepStray(h);
+    *a = Failure("waiting for the answer");
+    const auto late = std::stable_partition(
+        m_strays.begin() + static_cast<std::ptrdiff_t>(before), m_strays.end(),
+        [address](const Stray &s) { return s.address != address; });
+    for (auto s = late; s != m_strays.end(); ++s)
+        a->responses.push_back(s->response);
+    m_strays.erase(late, m_strays.end());
+    return a->Heard() || a->Failed();
 }
 
 UnitLink::Answers UnitLink::Write(uint8_t address, const ConfigRecord &record, Ms wait)

@@ -34,6 +34,7 @@ public:
         std::string portFailure;   // set when the port stopped working
         bool interrupted = false;  // Ctrl-C (or a request to terminate) ended the wait
         bool Failed() const { return interrupted || !portFailure.empty(); }
+        bool Heard() const { return !responses.empty() || !garbled.empty(); }  // the unit, at least
     };
     // A read response that answered no request of the moment: a late one, or one from an
     // address not asked.
@@ -59,6 +60,10 @@ public:
 
     // Sends a read request to the address and collects what answers it.
     Answers Read(uint8_t address, Ms wait);
+    // Reads again, up to tries reads in all, until the unit is heard or the wait fails; an
+    // answer that comes after the wait but inside its request's window ends the tries. *used
+    // (when given) says how many reads went out.
+    Answers ReadTrying(uint8_t address, Ms wait, int tries, int *used = nullptr);
     // Sends the record to the address and collects its acknowledgements.
     Answers Write(uint8_t address, const ConfigRecord &record, Ms wait);
     // Tells the unit to save the record the latest write sent and reset, at the slave ID that
@@ -89,6 +94,9 @@ public:
 private:
     void Push(const Heard &h);
     void Wake();
+    // Waits out the rest of the latest read request's window; a response from address heard
+    // there goes into a. True when one came, or the wait failed.
+    bool TakeLateAnswer(uint8_t address, Answers *a);
     // A CRC failure from the address asked, inside the request's window.
     static bool GarbledFrom(const Heard &h, const config::Request &r);
 

@@ -569,6 +569,12 @@ class Scan(Case):
             result = run("scan", "--burst", "--port", sim.port, "--to", 6, "--wait", 1500)
         self.expect(result, 0)
         self.assertRegex(result.stdout, r"\n +3 .* late\n$")
+        # --retries sends no second request while the first may still be answered: a unit slower
+        # than the wait would otherwise answer inside the second's window and pass for two.
+        with Sim("--unit", "3", "--delay", "600") as sim:
+            result = run("scan", "--port", sim.port, "--to", 4, "--wait", 500, "--retries", 1)
+        self.expect(result, 0)
+        self.assertEqual([line.split()[0] for line in result.stdout.splitlines()[1:]], ["3"])
         with Sim("--unit", "5", "--firmware", "2.9", "--mode", "3") as sim:
             units = [json.loads(line) for line in run("scan", "--json", "--port", sim.port, "--from", 4, "--to", 6).stdout.splitlines()]
             self.assertEqual(units, [{"address": 5, "status": "answered", "answers": 1, "firmware": "2.9", "mode": 3,
