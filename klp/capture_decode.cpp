@@ -155,17 +155,30 @@ std::string CaptureTimeText(int64_t seconds, uint32_t microseconds)
     return text;
 }
 
+PrintOptions DecodePrintOptions(const DecodeOptions &o)
+{
+    PrintOptions print;
+    print.polls = o.polls;
+    print.json = o.json;
+    print.stamped = false;
+    return print;
+}
+
+void FinishDecode(const DecodeOptions &o, LinePrinter &printer)
+{
+    printer.PrintCounter();
+    if (o.summary)
+        printer.PrintSummary();
+    printer.Flush();
+}
+
 int RunCaptureDecode(const DecodeOptions &o)
 {
     std::string error;
     std::unique_ptr<CaptureReader> reader = OpenCapture(o.file, &error);
     if (!reader)
         return Fail(kExitFile, "cannot read the capture %s: %s.", o.file.c_str(), error.c_str());
-    PrintOptions print;
-    print.polls = o.polls;
-    print.json = o.json;
-    print.stamped = false;
-    LinePrinter printer(print, nullptr);
+    LinePrinter printer(DecodePrintOptions(o), nullptr);
     std::map<std::string, std::unique_ptr<Stream>> streams;  // by direction
     Packet packet;
     size_t packets = 0;
@@ -191,10 +204,7 @@ int RunCaptureDecode(const DecodeOptions &o)
     }
     for (auto &entry : streams)
         entry.second->Finish();
-    printer.PrintCounter();
-    if (o.summary)
-        printer.PrintSummary();
-    printer.Flush();
+    FinishDecode(o, printer);
     const std::string failure = reader->Failure();
     if (!failure.empty())
         return Fail(kExitFile, "the capture %s is cut short after %zu packets (%s).",

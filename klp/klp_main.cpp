@@ -342,12 +342,11 @@ Command SetUpSet(CLI::App &app, FileOptions &o)
 std::string FailureMessage(const CLI::App *, const CLI::Error &e)
 {
     std::string what = e.what();
-    const size_t colon = what.find(": takes ");
-    if (colon != std::string::npos && what.compare(0, 1, "-") == 0)
-        what.erase(colon, 1);
-    const size_t needs = what.find(": needs ");
-    if (needs != std::string::npos && what.compare(0, 1, "-") == 0)
-        what.erase(needs, 1);
+    for (const char *verb : {": takes ", ": needs "}) {
+        const size_t colon = what.find(verb);
+        if (colon != std::string::npos && what.compare(0, 1, "-") == 0)
+            what.erase(colon, 1);
+    }
     return "klp: " + what + ".\nRun 'klp --help' or 'klp help COMMAND' for more.\n";
 }
 

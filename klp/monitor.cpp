@@ -301,11 +301,7 @@ int RunDecode(const DecodeOptions &o)
                     "capture's); raw line bytes are decoded from a file of another name.",
                     o.file.c_str());
     }
-    PrintOptions print;
-    print.polls = o.polls;
-    print.json = o.json;
-    print.stamped = false;  // a capture has no times of its own
-    LinePrinter printer(print, nullptr);
+    LinePrinter printer(DecodePrintOptions(o), nullptr);
     CGenisysProtocol decoder(&printer);
     decoder.SetCrc(o.crc);
     decoder.OnReceive(head, static_cast<uint32_t>(headLength));
@@ -320,10 +316,7 @@ int RunDecode(const DecodeOptions &o)
     if (readFailed)
         return Fail(kExitFile, "cannot read the capture %s.",
                     fromStdin ? "on standard input" : o.file.c_str());
-    printer.PrintCounter();
-    if (o.summary)
-        printer.PrintSummary();
-    printer.Flush();
+    FinishDecode(o, printer);
     return kExitOk;
 }
 
